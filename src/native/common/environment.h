@@ -1,0 +1,24 @@
+// Environment preparation before the VM library is loaded, the environment snapshot,
+// and private temporary files.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Completes LD_LIBRARY_PATH for the VM and the configured library path. Sets reexecFlag
+// when the process must re-execute itself first. False stops the launch.
+bool hmdSetEnvironment(bool& reexecFlag);
+
+// The current environment as NUL-terminated entries closed by one more NUL.
+std::string hmdGetEnvironmentBytes();
+// The environment as 16-bit characters; this host supplies none.
+std::optional<std::u16string> hmdGetEnvironmentChars();
+std::optional<std::string> hmdGetEnvironmentValue(const char* name);
+
+// A new private file under /tmp holding the content (none: an empty file). An empty
+// content creates nothing and gives none.
+std::optional<std::string> hmdWriteTempFile(std::optional<std::string_view> content);
+// (Re)writes the file with the text.
+void hmdWriteFileContent(const std::string& path, std::string_view text);
+void hmdDeleteTempFile(const std::string& name);

@@ -1,0 +1,52 @@
+// Launch-setting directives: classes, Java home and VM, exit codes, VM options and
+// properties, heap sizes, socket, environment hand-over, working directory, arguments.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "path_list.h"
+
+void cfgSettingsInit();
+void cfgSettingsTerm();
+
+bool cfgAddLibPath(const std::string& argument);
+bool cfgSetJavaHome(const std::string& argument);
+bool cfgSetJavaPath(const std::string& argument);
+bool cfgSetVMType(const std::string& argument);
+bool cfgSetMainClass(const std::string& argument);
+bool cfgSetMainMethod(const std::string& argument);
+bool cfgSetVersionClass(const std::string& argument);
+bool cfgSetUsageClass(const std::string& argument);
+bool cfgSetExitClass(const std::string& argument);
+bool cfgSetRestartOnExitCode(const std::string& argument);
+bool cfgSetUsageOnExitCode(const std::string& argument);
+bool cfgSetVMParam(const std::string& argument);
+bool cfgSetVMProp(const std::string& argument);
+bool cfgSetVMMemMin(const std::string& argument);
+bool cfgSetVMMemMax(const std::string& argument);
+bool cfgSetNoSplash(const std::string& argument);
+bool cfgSetSocketPort(const std::string& argument);
+bool cfgSetCopyEnv(const std::string& argument);
+bool cfgSetExportEnv(const std::string& argument);
+bool cfgSetCurrentDir(const std::string& argument);
+bool cfgSetDaemonSupport(const std::string& argument);
+bool cfgAddAppArg(const std::string& argument);
+
+const PathArray& cfgGetShLibPath();
+std::optional<std::string> cfgGetMainClass();
+std::string cfgGetMainMethod();
+std::optional<std::string> cfgGetVersionClass();
+std::string cfgGetVersionMethod();
+std::optional<std::string> cfgGetUsageClass();
+std::string cfgGetUsageMethod();
+std::optional<std::string> cfgGetExitClass();
+std::string cfgGetExitMethod();
+int32_t cfgGetRestartOnExitCode();
+int32_t cfgGetUsageOnExitCode();
+int32_t cfgGetSocketPort();
+std::optional<std::string> cfgGetExportEnv();
+std::optional<std::string> cfgGetCurrentDir();
+bool cfgGetDaemonSupport();
+std::optional<std::string> cfgGetDaemonLogDir();

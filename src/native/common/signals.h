@@ -1,0 +1,12 @@
+// The signals the launcher handles, by name.
+#pragma once
+
+#include <string_view>
+
+// Marks a signal of the table (hup, int, term, quit; any letter case) as ignored.
+// False for a name the table does not have.
+bool hmdSetSignalIgnore(std::string_view name);
+// Whether the named signal was marked ignored.
+bool hmdIsSignalIgnored(std::string_view name);
+// Back to the start state: no signal marked.
+void hmdSignalsReset();

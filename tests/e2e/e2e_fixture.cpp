@@ -1,0 +1,235 @@
+// End-to-end fixture: application trees in temporary directories and child processes.
+#include "e2e_fixture.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+Env::Env() : vars_{{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"LANG", "C"}} {}
+
+Env& Env::set(const std::string& name, const std::string& value) {
+  vars_[name] = value;
+  return *this;
+}
+
+Env& Env::unset(const std::string& name) {
+  vars_.erase(name);
+  return *this;
+}
+
+std::optional<std::string> Env::get(const std::string& name) const {
+  auto it = vars_.find(name);
+  if (it == vars_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::string> Env::entries() const {
+  std::vector<std::string> result;
+  for (const auto& [name, value] : vars_) result.push_back(name + "=" + value);
+  return result;
+}
+
+AppTree::AppTree(const std::string& name) : name_(name) {
+  char pattern[] = "/tmp/launcher-e2e-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+  // World-readable, so that a test can run the tree as an unprivileged user.
+  chmod(root_.c_str(), 0755);
+  fs::create_directories(bin());
+  copyLauncher("bin/" + name_);
+}
+
+AppTree::~AppTree() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void AppTree::writeConfig(const std::string& text) const { writeFile("bin/" + name_ + ".config", text); }
+
+std::string AppTree::writeFile(const std::string& relative, const std::string& text, mode_t mode) const {
+  std::string full = path(relative);
+  fs::create_directories(fs::path(full).parent_path());
+  std::ofstream out(full, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  chmod(full.c_str(), mode);
+  return full;
+}
+
+std::string AppTree::makeDir(const std::string& relative) const {
+  std::string full = path(relative);
+  fs::create_directories(full);
+  return full;
+}
+
+std::string AppTree::copyClasses(const std::string& relative) const {
+  std::string full = path(relative);
+  fs::create_directories(full);
+  fs::copy(javaClassesDir(), full, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  return full;
+}
+
+std::string AppTree::copyLauncher(const std::string& relative) const {
+  std::string full = path(relative);
+  fs::create_directories(fs::path(full).parent_path());
+  fs::copy_file(launcherBinary(), full, fs::copy_options::overwrite_existing);
+  chmod(full.c_str(), 0755);
+  return full;
+}
+
+void AppTree::symlink(const std::string& target, const std::string& relative) const {
+  std::string full = path(relative);
+  fs::create_directories(fs::path(full).parent_path());
+  fs::create_symlink(target, full);
+}
+
+RunResult AppTree::run(const std::vector<std::string>& args, const Env& env, const RunOptions& options) const {
+  std::vector<std::string> argv;
+  argv.push_back(options.argv0.value_or(launcher()));
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunOptions effective = options;
+  if (!effective.cwd) effective.cwd = root_;
+  return runProgram(options.program.value_or(launcher()), argv, env, effective);
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
+                     const RunOptions& options) {
+  int outPipe[2];
+  int errPipe[2];
+  int inPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(inPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  std::vector<std::string> envEntries = env.entries();
+  std::vector<char*> cargv;
+  for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+  cargv.push_back(nullptr);
+  std::vector<char*> cenv;
+  for (const auto& e : envEntries) cenv.push_back(const_cast<char*>(e.c_str()));
+  cenv.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    setpgid(0, 0);
+    if (options.cwd && chdir(options.cwd->c_str()) != 0) _exit(126);
+    if (options.uid) {
+      if (setgid(65534) != 0 || setuid(*options.uid) != 0) _exit(126);
+    }
+    // execve with an explicit file: argv[0] may be anything the test chose.
+    execve(program.c_str(), cargv.data(), cenv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  close(inPipe[0]);
+  if (options.stdinText) {
+    ssize_t ignored = write(inPipe[1], options.stdinText->data(), options.stdinText->size());
+    (void)ignored;
+  }
+  close(inPipe[1]);
+
+  RunResult result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (remaining.count() <= 0) {
+      result.timedOut = true;
+      kill(-pid, SIGKILL);
+      break;
+    }
+    int ready = poll(fds, 2, static_cast<int>(remaining.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[8192];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) result.push_back(line);
+  return result;
+}
+
+bool hasLine(const std::string& text, const std::string& line) {
+  for (const auto& l : lines(text)) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+std::string launcherBinary() { return LAUNCHER_BINARY; }
+std::string javaClassesDir() { return JAVA_CLASSES_DIR; }
+std::string testJdkHome() { return TEST_JDK_HOME; }
+std::string testJdkArch() { return TEST_JDK_ARCH; }
+std::string fakeJvmLibrary() { return FAKE_JVM_LIBRARY; }
+std::string fakeJvmDumpLibrary() { return FAKE_JVM_DUMP_LIBRARY; }
+std::string fakeJvmNoJniLibrary() { return FAKE_JVM_NOJNI_LIBRARY; }
+
+std::optional<uid_t> unprivilegedUid() {
+  if (geteuid() != 0) return std::nullopt;
+  const passwd* pw = getpwnam("nobody");
+  if (pw == nullptr) return std::nullopt;
+  return pw->pw_uid;
+}
+
+}  // namespace e2e

@@ -1,0 +1,101 @@
+// End-to-end fixture: builds an application tree in a fresh temporary directory and runs
+// the launcher in it with a given argument vector, environment and timeout.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int status = -1;      // the exit status (0..255), or -1 when killed by a signal
+  int signal = 0;       // the signal that ended the process, if any
+  bool timedOut = false;
+  std::string out;      // standard output
+  std::string err;      // standard error
+};
+
+// An environment for the child: a small clean base that tests add to or remove from.
+class Env {
+ public:
+  Env();  // PATH=/usr/local/bin:/usr/bin:/bin, LANG=C
+  Env& set(const std::string& name, const std::string& value);
+  Env& unset(const std::string& name);
+  std::optional<std::string> get(const std::string& name) const;
+  std::vector<std::string> entries() const;
+
+ private:
+  std::map<std::string, std::string> vars_;
+};
+
+struct RunOptions {
+  std::optional<std::string> argv0;  // default: the launcher's full path
+  std::optional<std::string> cwd;    // default: the tree's root
+  std::optional<std::string> program;  // file to execute; default: the launcher's full path
+  int timeoutSeconds = 30;
+  std::optional<uid_t> uid;          // run as this user (the test must be root)
+  std::optional<std::string> stdinText;
+};
+
+// A temporary directory holding bin/NAME (a copy of the built launcher) and what the
+// test writes into it. Removed again when the tree goes out of scope.
+class AppTree {
+ public:
+  explicit AppTree(const std::string& name = "app");
+  ~AppTree();
+  AppTree(const AppTree&) = delete;
+  AppTree& operator=(const AppTree&) = delete;
+
+  const std::string& root() const { return root_; }
+  const std::string& name() const { return name_; }
+  std::string bin() const { return root_ + "/bin"; }
+  std::string launcher() const { return bin() + "/" + name_; }
+  std::string path(const std::string& relative) const { return root_ + "/" + relative; }
+
+  // bin/NAME.config
+  void writeConfig(const std::string& text) const;
+  // Writes a file below the root, creating its directories; returns its full path.
+  std::string writeFile(const std::string& relative, const std::string& text, mode_t mode = 0644) const;
+  std::string makeDir(const std::string& relative) const;
+  // Copies the compiled test classes into the directory below the root; returns its path.
+  std::string copyClasses(const std::string& relative = "classes") const;
+  // Another copy of the launcher, e.g. into bin/patches or under another name.
+  std::string copyLauncher(const std::string& relative) const;
+  void symlink(const std::string& target, const std::string& relative) const;
+
+  RunResult run(const std::vector<std::string>& args, const Env& env = Env(),
+                const RunOptions& options = RunOptions()) const;
+
+ private:
+  std::string root_;
+  std::string name_;
+};
+
+// Runs any program with the given argv (argv[0] included).
+RunResult runProgram(const std::string& program, const std::vector<std::string>& argv,
+                     const Env& env, const RunOptions& options);
+
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+// Splits text into lines (without their line feeds).
+std::vector<std::string> lines(const std::string& text);
+// The trace lines (UTRACE=-p writes them to standard output).
+bool hasLine(const std::string& text, const std::string& line);
+
+// The paths baked in by the build.
+std::string launcherBinary();
+std::string javaClassesDir();
+std::string testJdkHome();
+std::string testJdkArch();
+std::string fakeJvmLibrary();
+std::string fakeJvmDumpLibrary();
+std::string fakeJvmNoJniLibrary();
+
+// The uid of an unprivileged user for non-root cases (nobody), when running as root.
+std::optional<uid_t> unprivilegedUid();
+
+}  // namespace e2e

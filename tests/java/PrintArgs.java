@@ -1,0 +1,22 @@
+// Prints its arguments and a few system properties, one per line, for the tests.
+public class PrintArgs {
+  public static void main(String[] args) {
+    for (String a : args) {
+      System.out.println("arg=" + a);
+    }
+    String[] names = {"user.dir", "java.class.path", "launcher.program", "launcher.jdk.home",
+        "vantrel.executable.path", "launcher.commandline.params", "launcher.config.params"};
+    for (String n : names) {
+      String v = System.getProperty(n);
+      if (v != null) {
+        System.out.println("prop " + n + "=" + v);
+      }
+    }
+    String extra = System.getProperty("printargs.props");
+    if (extra != null) {
+      for (String n : extra.split(",")) {
+        System.out.println("prop " + n + "=" + System.getProperty(n));
+      }
+    }
+  }
+}
