@@ -1,11 +1,29 @@
-// STUB: placeholder until the module is written.
+// The JVM service. Creating and running a VM in-process is not part of this build yet:
+// every operation that would need a VM fails plainly instead of pretending to work.
+
 #include "jvm_service.h"
 
-#include <cstdlib>
+#include <cstdio>
 
-int32_t jsvCreateJVM() { return {}; }
-int32_t jsvDestroyJVM() { return {}; }
+#include "exit_codes.h"
+
+int32_t jsvCreateJVM() {
+  std::fputs("Error: this launcher cannot create a Java VM yet; use +javacmd to get a java command instead.\n",
+             stderr);
+  return kExitFailure;
+}
+
+int32_t jsvRunService(const std::string&, const std::string&, const std::string&, const std::string&,
+                      const std::vector<std::string>&) {
+  return kExitFailure;
+}
+
+int32_t jsvDestroyJVM() { return 0; }
+
 void jsvAbortService(bool) {}
+
 void jsvDumpAllStacks() {}
-bool jsvIgnoreVMExitCode() { return {}; }
-int32_t jsvInternalExitCode() { return {}; }
+
+bool jsvIgnoreVMExitCode() { return false; }
+
+int32_t jsvInternalExitCode() { return 0; }

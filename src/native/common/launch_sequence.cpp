@@ -1,13 +1,231 @@
-// STUB: placeholder until the module is written.
+// The launch sequence: brings up the option, configuration and JVM-option modules,
+// parses the command line, reads the configuration and walks the decision ladder.
+//
+// japStart2, the first step that applies decides the result:
+//    1. shell mode with a socket port: hand the file arguments to a running instance
+//    2. no Java home yet: search for a default installation
+//    4. LD_LIBRARY_PATH incomplete: return 0 with the re-exec flag set (the entry execs)
+//    5. load the VM library                                  (failure: 1)
+//    6. build the final VM option list
+//    7. +help -> usage text; 8. -X -> the VM's -X help       (0)
+//    9. +jpda without JPDA support configured                (usage text, 1)
+//   10. choose the class: version, usage or main class (or the login class)
+//   11. +javacmd -> print the equivalent java command script (0)
+//   12-17. create the VM, run the class, destroy the VM      (the application's status)
+
 #include "launch_sequence.h"
 
-#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
-void japInit() {}
-void japTerm() {}
-int32_t japStart(LaunchContext&) { return {}; }
-int32_t japStart2(LaunchContext&) { return {}; }
-std::optional<std::string> japConfigureForSSL(const std::optional<std::string>&) { return {}; }
-void japPrintHelp() {}
-void japStop(bool) {}
-void japDumpAllStacks() {}
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app_arguments.h"
+#include "command_line.h"
+#include "command_socket.h"
+#include "config_reader.h"
+#include "environment.h"
+#include "exit_codes.h"
+#include "java_command.h"
+#include "jvm_discovery.h"
+#include "jvm_options.h"
+#include "jvm_service.h"
+#include "launch_settings.h"
+#include "launcher_location.h"
+#include "option_directives.h"
+#include "path_list.h"
+#include "trace.h"
+
+namespace {
+
+std::string appName;
+
+constexpr const char* kLoginClass = "com.orvalis.security.bootstrap.Login";
+constexpr const char* kAuthClearClass = "com.orvalis.security.bootstrap.AuthClear";
+constexpr const char* kLocalHost = "127.0.0.1";
+
+std::string workingDirectory() {
+  std::vector<char> buffer(1025);
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return {};
+  return buffer.data();
+}
+
+// A file argument as the running instance must see it: absolute, based on the directory
+// the user started the command in.
+std::string absoluteFileArgument(const std::string& argument) {
+  if (!argument.empty() && argument[0] == '/') return utlMakeAbsPath(argument, false);
+  return utlMakeAbsPath(workingDirectory() + "/" + argument, false);
+}
+
+// Step 1: true when every file argument was delivered to a running instance.
+bool handToRunningInstance(int32_t port) {
+  const std::vector<std::string>& files = optGetApplicationArgList();
+  if (files.empty()) return false;
+  for (const std::string& file : files) {
+    std::string command = "open " + absoluteFileArgument(file);
+    if (!sendCommand(kLocalHost, port, command)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void japInit() {
+  jopInit();
+  optInit();
+  cfgInit();
+}
+
+void japTerm() {
+  cfgTerm();
+  optTerm();
+  jopTerm();
+}
+
+int32_t japStart(LaunchContext& context) {
+  japInit();
+  appName = context.args.empty() ? std::string() : context.args[0];
+
+  std::vector<std::string> arguments;
+  if (context.args.size() > 1) arguments.assign(context.args.begin() + 1, context.args.end());
+  bool parsed = optParseArgument(arguments);
+
+  if (!cfgProcessConfig()) {
+    context.restartCode = cfgGetRestartOnExitCode();
+    japTerm();
+    return kExitFailure;
+  }
+  optConvertDisabledArguments();
+
+  if (!parsed) {
+    japPrintHelp();
+    context.restartCode = cfgGetRestartOnExitCode();
+    japTerm();
+    return kExitSuccess;
+  }
+
+  LaunchContext second;
+  second.home = context.home;
+  second.exitHook = context.exitHook;
+  second.reexecFlag = context.reexecFlag;
+  second.args = arguments;
+  int32_t result = japStart2(second);
+
+  if (result != 0 && result == cfgGetUsageOnExitCode()) japPrintHelp();
+  context.restartCode = cfgGetRestartOnExitCode();
+  japTerm();
+  return result;
+}
+
+int32_t japStart2(LaunchContext& context) {
+  // 1. Shell mode: a running instance may take the files instead of a new VM.
+  if (optIsShellMode() && cfgGetSocketPort() != 0) {
+    if (handToRunningInstance(cfgGetSocketPort())) return kExitSuccess;
+  }
+
+  // 2. A default installation when none was named.
+  if (!jopGetJavaHome()) jevConfigureDefaultJVM();
+
+  // 3. The classes that may run.
+  std::optional<std::string> mainClass = cfgGetMainClass();
+  std::optional<std::string> versionClass = cfgGetVersionClass();
+  std::optional<std::string> usageClass = cfgGetUsageClass();
+
+  // 4. The library path must be complete before the VM library is loaded.
+  bool localFlag = false;
+  bool& reexecFlag = context.reexecFlag != nullptr ? *context.reexecFlag : localFlag;
+  if (!hmdSetEnvironment(reexecFlag)) return kExitFailure;
+  if (reexecFlag) return kExitSuccess;
+
+  // 5, 6. Load the VM library, then settle the VM's options.
+  if (!jevInit()) return kExitFailure;
+  jopFinalizeJVMOptions();
+
+  // 7, 8. Help texts.
+  if (optIsOptionOn("+help", true)) {
+    japPrintHelp();
+    return kExitSuccess;
+  }
+  if (optIsOptionOn("-X", false)) {
+    jevPrintXUsage();
+    return kExitSuccess;
+  }
+
+  // 9. +jpda needs the configuration's consent.
+  if (optIsJPDAEnabled() && !cfgIsJPDASupportEnabled()) {
+    ut_tproda("-jpda support not configured for this program.");
+    japPrintHelp();
+    return kExitFailure;
+  }
+
+  // 10. The class and method to run.
+  std::string className;
+  std::string method;
+  if (optIsOptionOn("+version", true)) {
+    if (!versionClass) {
+      ut_tproda("Version class is undefined.\n");
+      japPrintHelp();
+      return kExitFailure;
+    }
+    className = *versionClass;
+    method = cfgGetVersionMethod();
+  } else if (optIsOptionOn("+usage", true)) {
+    if (!usageClass) {
+      ut_tproda("Usage class is undefined.\n");
+      japPrintHelp();
+      return kExitFailure;
+    }
+    className = *usageClass;
+    method = cfgGetUsageMethod();
+  } else {
+    std::optional<std::string> toRun = japConfigureForSSL(mainClass);
+    if (!toRun) {
+      std::fputs("Main class is undefined.\n", stderr);
+      return kExitFailure;
+    }
+    className = *toRun;
+    method = cfgGetMainMethod();
+  }
+
+  // 11. The script instead of a start.
+  if (optIsOptionOn("+javacmd", true)) {
+    japPrintJavaCmd(className);
+    return kExitSuccess;
+  }
+
+  // 12. The exit hook is the last option the VM receives.
+  if (context.exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(context.exitHook));
+
+  // 13-17. Run the application in a VM of our own.
+  int32_t code = jsvCreateJVM();
+  if (code != 0) return code;
+  std::string exitClass = cfgGetExitClass().value_or(std::string());
+  std::string exitMethod = cfgGetExitMethod();
+  code = jsvRunService(className, method, exitClass, exitMethod, optGetApplicationArgList());
+  int32_t destroyed = 0;
+  if (code != kExitClassNotFound) destroyed = jsvDestroyJVM();
+  return code != 0 ? code : destroyed;
+}
+
+std::optional<std::string> japConfigureForSSL(const std::optional<std::string>& mainClass) {
+  if (!mainClass) return std::nullopt;
+  std::string keys = hmdGetApplicationHome(1025) + "//adm/security/keys";
+  struct stat st;
+  if (stat(keys.c_str(), &st) != 0) return mainClass;
+  optInsertApplicationArgument(*mainClass);
+  optInsertApplicationArgument(kAuthClearClass);
+  return std::string(kLoginClass);
+}
+
+void japPrintHelp() {
+  std::fprintf(stdout, "Usage: %s", appName.c_str());
+  optPrintUsage();
+  cfgPrintUsage();
+  std::fflush(stdout);
+}
+
+void japStop(bool flag) { jsvAbortService(flag); }
+
+void japDumpAllStacks() { jsvDumpAllStacks(); }

@@ -12,6 +12,8 @@ struct LaunchContext {
   std::vector<std::string> args;  // args[0] is the program name in the first stage
   void (*exitHook)(int32_t status) = nullptr;  // never returns
   bool* reexecFlag = nullptr;
+  // The configured restart code, recorded before the configuration is torn down.
+  int32_t restartCode = 0;
 };
 
 void japInit();

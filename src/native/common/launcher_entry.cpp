@@ -1,9 +1,143 @@
-// STUB: placeholder until the module is written.
+// The process entry: records what a re-execution needs, runs the launch sequence and
+// turns its result into the exit status, re-executing the launcher when asked to.
+//
+// Two ways lead to a fresh copy of the launcher, both through checkForRestart:
+//   result 0 with the re-exec flag set  -> the environment changed (LD_LIBRARY_PATH is read
+//                                          only at process start), start again
+//   result == configured restart code   -> the application asked to be restarted
+// The VM's exit hook (System.exit) applies the same rule from the VM's own thread.
+
 #include "launcher_entry.h"
 
-#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
-int32_t checkForRestart(int32_t, bool) { return {}; }
-[[noreturn]] void JVMExitHandler(int32_t) { std::abort(); }
-void atExitHandler() {}
-int launcherMain(int, char**) { return {}; }
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "environment.h"
+#include "exit_codes.h"
+#include "jvm_service.h"
+#include "launch_sequence.h"
+#include "launch_settings.h"
+#include "launcher_location.h"
+#include "string_helpers.h"
+#include "trace.h"
+
+namespace {
+
+// Process-wide by design: set once at start, read by a re-execution at any later time.
+int original_argc = 0;
+char** original_argv = nullptr;
+std::optional<std::string> original_workingdir;
+bool returned_thru_main = false;
+// The restart code of the configuration, kept here because the configuration module is
+// torn down before the restart decision is made.
+int32_t restartCode = 0;
+// Descriptors the process was started with; everything else is closed across exec.
+std::set<int> inheritedDescriptors;
+
+std::set<int> openDescriptors() {
+  std::set<int> fds;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return fds;
+  int own = dirfd(dir);
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    int fd = std::atoi(entry->d_name);
+    if (fd != own) fds.insert(fd);
+  }
+  closedir(dir);
+  return fds;
+}
+
+// The VM opens its modules file and the class path jars without close-on-exec; without
+// this every restart would leave more of them open in the new image.
+void closeAcquiredDescriptorsOnExec() {
+  for (int fd : openDescriptors()) {
+    if (fd < 3 || inheritedDescriptors.count(fd) != 0) continue;
+    int flags = fcntl(fd, F_GETFD);
+    if (flags != -1) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
+std::optional<std::string> currentDirectory() {
+  std::vector<char> buffer(1024);
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return std::nullopt;
+  return std::string(buffer.data());
+}
+
+}  // namespace
+
+int32_t checkForRestart(int32_t code, bool reexecFlag) {
+  bool reexec = (code == 0 && reexecFlag) || (code != 0 && code == restartCode);
+  if (!reexec) return code;
+
+  ut_tproda("Reset CWD to '%s'", original_workingdir ? original_workingdir->c_str() : "(null)");
+  if (original_workingdir && chdir(original_workingdir->c_str()) != 0) {
+    // Going on from wherever we are is all that is left.
+  }
+  ut_tproda("Exec'ing '%s' to restart server.....", original_argv[0]);
+  std::fflush(nullptr);
+  closeAcquiredDescriptorsOnExec();
+  execvp(original_argv[0], original_argv);
+  int error = errno;
+  std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);
+  return error;
+}
+
+void JVMExitHandler(int32_t status) {
+  restartCode = cfgGetRestartOnExitCode();
+  japTerm();
+  ut_tproda("VM exited with java.lang.System.exit(%d)", status);
+  if (jsvIgnoreVMExitCode()) {
+    status = jsvInternalExitCode();
+    ut_tproda("Using return code (%d) from main class to determine restart", status);
+  }
+  std::exit(checkForRestart(status, false));
+}
+
+void atExitHandler() {
+  if (returned_thru_main) return;
+  if (std::optional<std::string> file = cfgGetExportEnv()) hmdDeleteTempFile(*file);
+  ut_tproda("C runtime exit() was called");
+}
+
+int launcherMain(int argc, char** argv) {
+  inheritedDescriptors = openDescriptors();
+  bool reexecByte = false;
+
+  if (std::atexit(atExitHandler) != 0) {
+    std::fputs("Warning: Failed to register atexit() handler\n", stdout);
+  }
+  utlInit();
+
+  original_argc = argc;
+  original_argv = argv;
+  original_workingdir = currentDirectory();
+
+  std::string home;
+  if (argc < 1 || argv[0] == nullptr || !hmdSetApplicationHome(argv[0], home)) {
+    std::fputs("Can't get home directory\n", stderr);
+    std::exit(kExitNoHome);
+  }
+
+  LaunchContext context;
+  context.home = home;
+  context.args.assign(argv, argv + argc);
+  context.exitHook = JVMExitHandler;
+  context.reexecFlag = &reexecByte;
+
+  int32_t result = japStart(context);
+  restartCode = context.restartCode;
+
+  utlTerm();
+  returned_thru_main = true;
+  return checkForRestart(result, reexecByte);
+}
