@@ -93,7 +93,6 @@ int32_t japStart(LaunchContext& context) {
   bool parsed = optParseArgument(arguments);
 
   if (!cfgProcessConfig()) {
-    context.restartCode = cfgGetRestartOnExitCode();
     japTerm();
     return kExitFailure;
   }
@@ -101,7 +100,6 @@ int32_t japStart(LaunchContext& context) {
 
   if (!parsed) {
     japPrintHelp();
-    context.restartCode = cfgGetRestartOnExitCode();
     japTerm();
     return kExitSuccess;
   }
@@ -114,7 +112,10 @@ int32_t japStart(LaunchContext& context) {
   int32_t result = japStart2(second);
 
   if (result != 0 && result == cfgGetUsageOnExitCode()) japPrintHelp();
-  context.restartCode = cfgGetRestartOnExitCode();
+  // A launch that failed before the application ran is not restarted: with a restart
+  // code of 1 a broken installation would otherwise restart for ever.
+  context.applicationRan = second.applicationRan;
+  context.restartCode = second.applicationRan ? cfgGetRestartOnExitCode() : 0;
   japTerm();
   return result;
 }
@@ -204,6 +205,7 @@ int32_t japStart2(LaunchContext& context) {
   std::string exitClass = cfgGetExitClass().value_or(std::string());
   std::string exitMethod = cfgGetExitMethod();
   code = jsvRunService(className, method, exitClass, exitMethod, optGetApplicationArgList());
+  context.applicationRan = true;
   int32_t destroyed = 0;
   if (code != kExitClassNotFound) destroyed = jsvDestroyJVM();
   return code != 0 ? code : destroyed;

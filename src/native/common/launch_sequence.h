@@ -14,6 +14,8 @@ struct LaunchContext {
   bool* reexecFlag = nullptr;
   // The configured restart code, recorded before the configuration is torn down.
   int32_t restartCode = 0;
+  // Set once the application class has run; only its status may ask for a restart.
+  bool applicationRan = false;
 };
 
 void japInit();
