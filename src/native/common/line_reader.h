@@ -11,6 +11,7 @@
 // An open file. Files are opened and closed strictly nested.
 struct FilFile {
   std::FILE* stream = nullptr;
+  int32_t lineNumber = 0;  // physical lines read so far
 };
 
 void filInit();
