@@ -38,6 +38,8 @@ namespace {
 constexpr size_t kConfigFileNameLimit = 1024;
 constexpr size_t kPathLimit = 1024;
 constexpr int kReadErrorNumber = 32;
+// Traced line texts are clipped so that a very long line cannot overflow a trace line.
+constexpr int kTraceTextLimit = 16384;
 constexpr const char* kGenericError = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidNumber = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidOption = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
@@ -160,7 +162,8 @@ bool processLines(FilFile* file, const std::string& fileName, const std::string&
       return false;
     }
     if (row->handler(argument)) {
-      ut_tproda("Processed <%s> from <%s>", expanded.c_str(), baseName.c_str());
+      ut_tproda("Processed <%.*s> from <%.*s>", kTraceTextLimit, expanded.c_str(), kTraceTextLimit,
+                baseName.c_str());
       continue;
     }
     if (row->errorFormat != kSuppressed) {
@@ -224,7 +227,7 @@ std::string cfgGetConfigFileName(std::optional<std::string_view> name) {
     if (removed != '\0' && !utlFileExists(candidate)) candidate = result + removed + ".config";
     result = candidate;
   }
-  ut_tproda("Look for Configuration file %s", result.c_str());
+  ut_tproda("Look for Configuration file %.*s", kTraceTextLimit, result.c_str());
   return result;
 }
 
