@@ -1,12 +1,116 @@
-// STUB: placeholder until the module is written.
+// Environment preparation before the VM library is loaded (LD_LIBRARY_PATH and the
+// re-exec decision), the environment snapshot and private temporary files.
 #include "environment.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 
-bool hmdSetEnvironment(bool&) { return {}; }
-std::string hmdGetEnvironmentBytes() { return {}; }
-std::optional<std::u16string> hmdGetEnvironmentChars() { return {}; }
-std::optional<std::string> hmdGetEnvironmentValue(const char*) { return {}; }
-std::optional<std::string> hmdWriteTempFile(std::optional<std::string_view>) { return {}; }
-void hmdWriteFileContent(const std::string&, std::string_view) {}
-void hmdDeleteTempFile(const std::string&) {}
+#include "jvm_library.h"
+#include "launch_settings.h"
+#include "string_helpers.h"
+#include "trace.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char kTempTemplate[] = "/tmp/vantrel-envdump-XXXXXX";
+constexpr const char kLibraryPath[] = "LD_LIBRARY_PATH";
+constexpr const char kEnvChecked[] = "LAUNCHER_ENV_CHECKED";
+
+}  // namespace
+
+// The runtime linker reads LD_LIBRARY_PATH only at process start, so a path that had to
+// change means running the launcher again:
+//
+//   root, no marker     -> start from an empty path; if anything was added, set
+//                          LAUNCHER_ENV_CHECKED=true and re-execute (once)
+//   root, marker set    -> if anything still had to be added, the linker will not take it
+//                          from the environment (secure mode): refuse with the directories
+//   not root            -> re-execute whenever anything was added
+//   nothing added       -> go on; the VM library is taken out of LD_PRELOAD
+bool hmdSetEnvironment(bool& reexecFlag) {
+  reexecFlag = false;
+  const bool root = ::geteuid() == 0;
+  const bool checked = std::getenv(kEnvChecked) != nullptr;
+  if (root && !checked) ::setenv(kLibraryPath, "", 1);
+
+  if (!jmdSetJavaEnvironment(reexecFlag)) return false;
+  for (const std::string& dir : cfgGetShLibPath().entries()) {
+    if (utlEnforceEnvValue(kLibraryPath, dir, ":", false)) reexecFlag = true;
+  }
+
+  if (!reexecFlag) {
+    jmdClearJavaEnvironment();
+    return true;
+  }
+  const char* value = std::getenv(kLibraryPath);
+  if (value == nullptr) value = "";
+  ut_tproda("export LD_LIBRARY_PATH=%s", value);
+  if (!root) return true;
+  if (!checked) {
+    ::setenv(kEnvChecked, "true", 1);
+    return true;
+  }
+  std::fputs("Unable to start with setuid to root privileges.\n", stderr);
+  std::fputs("The following must be in the trusted directories list (see ldconfig(8)):\n", stderr);
+  std::fprintf(stderr, "\t%s\n", value);
+  return false;
+}
+
+std::string hmdGetEnvironmentBytes() {
+  std::string block;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    block += *entry;
+    block += '\0';
+  }
+  block += '\0';
+  return block;
+}
+
+std::optional<std::u16string> hmdGetEnvironmentChars() { return std::nullopt; }
+
+std::optional<std::string> hmdGetEnvironmentValue(const char* name) {
+  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> hmdWriteTempFile(std::optional<std::string_view> content) {
+  if (content && content->empty()) return std::nullopt;
+  char name[sizeof kTempTemplate];
+  std::copy(std::begin(kTempTemplate), std::end(kTempTemplate), name);
+  int fd = ::mkstemp(name);
+  if (fd < 0) {
+    std::fputs("Unable to create temporary file.\n", stderr);
+    return std::nullopt;
+  }
+  ::fchmod(fd, 0600);
+  std::FILE* stream = ::fdopen(fd, "w");
+  if (stream == nullptr) {
+    ::close(fd);
+    std::fputs("Failed to write to temporary file.\n", stderr);
+    return std::string(name);
+  }
+  bool written = true;
+  if (content) written = std::fwrite(content->data(), 1, content->size(), stream) == content->size();
+  if (std::fclose(stream) != 0) written = false;
+  if (!written) std::fputs("Failed to write to temporary file.\n", stderr);
+  return std::string(name);
+}
+
+void hmdWriteFileContent(const std::string& path, std::string_view text) {
+  std::FILE* stream = std::fopen(path.c_str(), "w");
+  if (stream == nullptr) {
+    std::fprintf(stderr, "Unable to open '%s'.\n", path.c_str());
+    return;
+  }
+  bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  if (std::fclose(stream) != 0) written = false;
+  if (!written) std::fprintf(stderr, "Failed to write to '%s'.\n", path.c_str());
+}
+
+void hmdDeleteTempFile(const std::string& name) { ::unlink(name.c_str()); }
