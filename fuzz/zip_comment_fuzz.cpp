@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
   // The first byte chooses how much leading filler precedes the input, in 4 KiB steps.
-  std::string file = std::string(static_cast<size_t>(data[0] % 40) * 4096, 'x') + content;
+  std::string file = std::string(static_cast<size_t>(data[0] % 20) * 4096, 'x') + content;
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) return 0;
   std::fwrite(file.data(), 1, file.size(), out);
