@@ -12,6 +12,9 @@
 // Failure leaves homeOut untouched, except for a launcher in '/' or '/patches', which
 // empties it.
 bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut);
+// The part of hmdSetApplicationHome after the launcher file was found and resolved:
+// normalises the name and stores the four values from it.
+bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut);
 
 void hmdSetFullLauncherFileName(std::string_view text);
 void hmdSetFullLauncherPath(std::string_view text);

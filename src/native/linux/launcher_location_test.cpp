@@ -1,0 +1,201 @@
+#include "launcher_location.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "trace.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A temporary tree; its root is the resolved name, as the launcher will see it.
+class Tree {
+ public:
+  Tree() {
+    char pattern[] = "/tmp/launcher_location_test.XXXXXX";
+    if (mkdtemp(pattern) != nullptr) root_ = fs::canonical(pattern).string();
+  }
+  ~Tree() {
+    std::error_code ignored;
+    if (!root_.empty()) fs::remove_all(root_, ignored);
+  }
+  const std::string& root() const { return root_; }
+  std::string executable(const std::string& relative) const {
+    std::string path = root_ + "/" + relative;
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "#!/bin/sh\n";
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+  }
+  std::string dir(const std::string& relative) const {
+    fs::create_directories(root_ + "/" + relative);
+    return root_ + "/" + relative;
+  }
+
+ private:
+  std::string root_;
+};
+
+class SavedState {
+ public:
+  SavedState() {
+    const char* path = std::getenv("PATH");
+    if (path != nullptr) path_ = path;
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) != nullptr) cwd_ = buffer;
+  }
+  ~SavedState() {
+    if (path_) {
+      setenv("PATH", path_->c_str(), 1);
+    } else {
+      unsetenv("PATH");
+    }
+    if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
+  }
+
+ private:
+  std::optional<std::string> path_;
+  std::string cwd_;
+};
+
+std::string traceOf(const std::function<void()>& action) {
+  ut_treset("-p");
+  testing::internal::CaptureStdout();
+  action();
+  std::string trace = testing::internal::GetCapturedStdout();
+  ut_treset(nullptr);
+  return trace;
+}
+
+void expectLocation(const std::string& file, const std::string& home) {
+  std::string directory = file.substr(0, file.rfind('/'));
+  EXPECT_EQ(hmdGetFullLauncherFileName(), file);
+  EXPECT_EQ(hmdGetFullLauncherPath(), directory);
+  ASSERT_NE(hmdGetApplicationName(), nullptr);
+  EXPECT_STREQ(hmdGetApplicationName(), file.substr(file.rfind('/') + 1).c_str());
+  EXPECT_EQ(hmdGetApplicationHome(), home);
+}
+
+}  // namespace
+
+TEST(LauncherLocation, AbsoluteNameGivesAllFourValuesAndTraces) {
+  Tree tree;
+  ASSERT_FALSE(tree.root().empty());
+  std::string server = tree.executable("opt/app/bin/server");
+  std::string home = "unchanged";
+  std::string trace = traceOf([&] { EXPECT_TRUE(hmdSetApplicationHome(server, home)); });
+  EXPECT_EQ(home, tree.root() + "/opt/app");
+  expectLocation(server, tree.root() + "/opt/app");
+  EXPECT_EQ(trace, "The full launcher filename and path is set = " + server +
+                       "\nThe full launcher path is set = " + tree.root() + "/opt/app/bin\n");
+}
+
+TEST(LauncherLocation, PatchesDirectoryAndSymbolicLinks) {
+  Tree tree;
+  ASSERT_FALSE(tree.root().empty());
+  std::string patched = tree.executable("opt/app/bin/patches/server");
+  std::string home;
+  EXPECT_TRUE(hmdSetApplicationHome(patched, home));
+  EXPECT_EQ(home, tree.root() + "/opt/app");
+  expectLocation(patched, tree.root() + "/opt/app");
+
+  std::string server = tree.executable("opt/app/bin/server");
+  tree.dir("usr/local/bin");
+  fs::create_symlink(server, tree.root() + "/usr/local/bin/srv");
+  EXPECT_TRUE(hmdSetApplicationHome(tree.root() + "/usr/local/bin/srv", home));
+  EXPECT_EQ(home, tree.root() + "/opt/app");
+  expectLocation(server, tree.root() + "/opt/app");
+
+  // Dots and doubled separators in the name as given.
+  EXPECT_TRUE(hmdSetApplicationHome(tree.root() + "//opt/./app/bin/../bin/server", home));
+  expectLocation(server, tree.root() + "/opt/app");
+}
+
+TEST(LauncherLocation, BareNameIsSearchedOnPath) {
+  SavedState saved;
+  Tree tree;
+  ASSERT_FALSE(tree.root().empty());
+  std::string server = tree.executable("opt/app/bin/server");
+  // The current directory holds a 'server' too, but an empty PATH entry does not mean it.
+  tree.executable("cwd/server");
+  ASSERT_EQ(chdir(tree.dir("cwd").c_str()), 0);
+  // A directory and a non-executable file of that name come first and are passed over.
+  tree.dir("first/server");
+  std::ofstream(tree.dir("second") + "/server") << "not a program";
+  std::string path = "/nonexistent::" + tree.root() + "/first:" + tree.root() + "/second:" +
+                     tree.root() + "/opt/app/bin";
+  setenv("PATH", path.c_str(), 1);
+  std::string home;
+  EXPECT_TRUE(hmdSetApplicationHome("server", home));
+  EXPECT_EQ(home, tree.root() + "/opt/app");
+  expectLocation(server, tree.root() + "/opt/app");
+
+  // ./server from the launcher's directory.
+  ASSERT_EQ(chdir((tree.root() + "/opt/app/bin").c_str()), 0);
+  EXPECT_TRUE(hmdSetApplicationHome("./server", home));
+  expectLocation(server, tree.root() + "/opt/app");
+}
+
+TEST(LauncherLocation, FailuresLeaveTheHomeUntouched) {
+  SavedState saved;
+  Tree tree;
+  ASSERT_FALSE(tree.root().empty());
+  std::string home = "unchanged";
+  unsetenv("PATH");
+  EXPECT_FALSE(hmdSetApplicationHome("server", home));
+  setenv("PATH", (":" + tree.dir("empty")).c_str(), 1);
+  EXPECT_FALSE(hmdSetApplicationHome("server", home));
+  EXPECT_FALSE(hmdSetApplicationHome(tree.root() + "/no/such/server", home));
+  EXPECT_EQ(home, "unchanged");
+}
+
+TEST(LauncherLocation, LaunchersNearTheRoot) {
+  std::string home = "unchanged";
+  EXPECT_TRUE(hmdSetLauncherLocation("/bin/server", home));
+  EXPECT_EQ(home, "");
+  expectLocation("/bin/server", "");
+
+  home = "unchanged";
+  EXPECT_TRUE(hmdSetLauncherLocation("/opt/patches/server", home));
+  EXPECT_EQ(home, "");
+
+  home = "unchanged";
+  EXPECT_FALSE(hmdSetLauncherLocation("/patches/server", home));
+  EXPECT_EQ(home, "");
+  EXPECT_EQ(hmdGetFullLauncherPath(), "/patches");
+
+  home = "unchanged";
+  std::string trace = traceOf([&] { EXPECT_FALSE(hmdSetLauncherLocation("/server", home)); });
+  EXPECT_EQ(home, "");
+  EXPECT_EQ(hmdGetFullLauncherFileName(), "/server");
+  // The directory is empty, so it is neither stored nor traced.
+  EXPECT_EQ(trace, "The full launcher filename and path is set = /server\n");
+
+  EXPECT_TRUE(hmdSetLauncherLocation("/a/../opt/./app/bin/server", home));
+  expectLocation("/opt/app/bin/server", "/opt/app");
+}
+
+TEST(LauncherLocation, GettersCutToTheirLength) {
+  std::string home;
+  ASSERT_TRUE(hmdSetLauncherLocation("/opt/app/bin/server", home));
+  EXPECT_EQ(hmdGetFullLauncherFileName(5), "/opt");
+  EXPECT_EQ(hmdGetFullLauncherPath(2), "/");
+  EXPECT_EQ(hmdGetFullLauncherFileName(0), "");
+  EXPECT_EQ(hmdGetApplicationHome(3), "/op");
+  EXPECT_EQ(hmdGetApplicationHome(0), "");
+  // An empty text changes nothing.
+  hmdSetFullLauncherFileName("");
+  hmdSetFullLauncherPath("");
+  EXPECT_EQ(hmdGetFullLauncherFileName(), "/opt/app/bin/server");
+  EXPECT_EQ(hmdGetFullLauncherPath(), "/opt/app/bin");
+  hmdSetApplicationName("plain");
+  EXPECT_STREQ(hmdGetApplicationName(), "plain");
+  EXPECT_EQ(hmdGetKestrixProperty("anything"), std::nullopt);
+}
