@@ -100,8 +100,8 @@ const std::optional<std::u16string>& utlGetEnvironmentChars() { return environme
 
 size_t utlStrchr(std::string_view text, char c) {
   if (!multibyteMode()) {
-    // strchr finds the terminator itself.
-    if (c == '\0') return text.find('\0') != std::string_view::npos ? text.find('\0') : text.size();
+    // Like strchr and strrchr, a search for NUL finds the terminator.
+    if (c == '\0') return std::min(text.find('\0'), text.size());
     return text.find(c);
   }
   size_t found = std::string_view::npos;
@@ -118,7 +118,7 @@ size_t utlStrchr(std::string_view text, char c) {
 
 size_t utlStrrchr(std::string_view text, char c) {
   if (!multibyteMode()) {
-    if (c == '\0') return text.find('\0') != std::string_view::npos ? text.find('\0') : text.size();
+    if (c == '\0') return std::min(text.find('\0'), text.size());
     return text.rfind(c);
   }
   size_t found = std::string_view::npos;
