@@ -4,6 +4,13 @@
 
 #include "trace.h"
 
+namespace {
+
+// User-supplied text in a trace line is clipped so the line always fits the trace buffer.
+constexpr int kTraceTextLimit = 16384;
+
+}  // namespace
+
 void utlListAdd(NameValueList& list, std::string_view name, std::string_view value) {
   auto found = list.index_.find(std::string(name));
   if (found != list.index_.end()) {
@@ -18,7 +25,7 @@ bool utlListAddNameEqualValue(NameValueList& list, std::string_view text) {
   size_t equals = text.find('=');
   if (equals == std::string_view::npos || equals == 0) {
     std::string whole(text);
-    ut_tproda("No variable name specified in <%s>", whole.c_str());
+    ut_tproda("No variable name specified in <%.*s>", kTraceTextLimit, whole.c_str());
     return false;
   }
   utlListAdd(list, text.substr(0, equals), text.substr(equals + 1));

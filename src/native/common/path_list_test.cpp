@@ -106,6 +106,10 @@ TEST(PathList, AddPathUniqueKeepsOneExistingEntryPerPath) {
   std::string trace = traceOf([&] { utlAddPathUnique(array, "missing/./a", true); });
   EXPECT_EQ(trace, "Ignoring '" + dir.path() + "/missing/a' - it does not exist\n");
   EXPECT_EQ(array.size(), 1u);
+  // A name too long for the trace buffer is clipped in its line, not fatal.
+  std::string longName = "/" + std::string(40000, 'a');
+  trace = traceOf([&] { utlAddPathUnique(array, longName, false); });
+  EXPECT_EQ(trace, "Ignoring '" + longName.substr(0, 16384) + "' - it does not exist\n");
 
   std::string classes = dir.make("classes");
   PathArray fromString;
