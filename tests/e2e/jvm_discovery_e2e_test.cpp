@@ -119,7 +119,8 @@ TEST(JvmDiscoveryE2E, RealJdkThroughJavaHome) {
 }
 
 TEST(JvmDiscoveryE2E, NoInstallationFound) {
-  if (std::filesystem::exists("/usr/lib/jvm/default-java")) GTEST_SKIP() << "a registered installation exists";
+  if (std::filesystem::exists("/usr/lib/jvm/default-java"))
+    GTEST_SKIP() << "a registered installation exists";
   AppTree tree;
   tree.writeConfig("mainclass X\n");
   tree.makeDir("empty");
@@ -139,11 +140,12 @@ TEST(JvmDiscoveryE2E, LegacyJdk14WithStackDump) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(e2e::hasLine(r.out, "JVM appears to be Sun Java 2 v1.4")) << r.out;
   EXPECT_TRUE(e2e::hasLine(r.out, "Ignored <-client KNOWN> from <" + jdk + "/jre/lib/" + arch + "/jvm.cfg>"));
-  EXPECT_TRUE(e2e::hasLine(r.out, "Processed <-server KNOWN> from <" + jdk + "/jre/lib/" + arch + "/jvm.cfg>"));
+  EXPECT_TRUE(
+      e2e::hasLine(r.out, "Processed <-server KNOWN> from <" + jdk + "/jre/lib/" + arch + "/jvm.cfg>"));
   // Root starts from the empty path; every added entry goes to the front.
   const std::string lib = jdk + "/jre/lib/" + arch;
-  EXPECT_EQ(countLines(r.out, "export LD_LIBRARY_PATH=" + jdk + "/lib/" + arch + ":" + lib + "/native_threads:" +
-                                  lib + "/server:" + lib),
+  EXPECT_EQ(countLines(r.out, "export LD_LIBRARY_PATH=" + jdk + "/lib/" + arch + ":" + lib +
+                                  "/native_threads:" + lib + "/server:" + lib),
             geteuid() == 0 ? 1u : 0u)
       << r.out;
   EXPECT_EQ(countLines(r.out, "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH"), 1u) << r.out;
@@ -186,7 +188,8 @@ TEST(JvmDiscoveryE2E, IbmTreeTakesClassicAndHasNoXusage) {
   auto r = tree.run({"-X"}, traced());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(e2e::hasLine(r.out, "JVM appears to be Java 2 - assuming it's IBM 1.3.1")) << r.out;
-  EXPECT_TRUE(e2e::hasLine(r.out, "JVM shared library dir is " + jdk + "/jre/lib/" + arch + "/client")) << r.out;
+  EXPECT_TRUE(e2e::hasLine(r.out, "JVM shared library dir is " + jdk + "/jre/lib/" + arch + "/client"))
+      << r.out;
   EXPECT_EQ(r.err, "Unable to get -X options list from this VM. Try 'java -X'.\n");
 }
 
@@ -251,7 +254,8 @@ TEST(JvmDiscoveryE2E, ReferenceImplementationRefused) {
   tree.writeConfig("javahome " + jdk + "\nmainclass X\n");
   auto r = tree.run({"+help"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Sun's J2EE Reference Implementation found in " + jdk + ".\nVantrel requires J2SE, not J2EE.\n");
+  EXPECT_EQ(r.err,
+            "Sun's J2EE Reference Implementation found in " + jdk + ".\nVantrel requires J2SE, not J2EE.\n");
 
   r = tree.run({"+help"}, Env().set("ZEP_NO_SAFETY_NET", "1"));
   EXPECT_EQ(r.status, 0) << r.err;
@@ -290,4 +294,31 @@ TEST(JvmDiscoveryE2E, SecondInstallationWhenPresent) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(e2e::hasLine(r.out, "JVM appears to be Java 9 or later (modular layout)")) << r.out;
   EXPECT_EQ(countLines(r.out, "Loaded Java VM Library libjvm.so from LD_LIBRARY_PATH"), 1u) << r.out;
+}
+
+TEST(JvmDiscoveryE2E, DebugLibraryAndConfiguredJavaPath) {
+  AppTree tree;
+  const std::string arch = e2e::testJdkArch();
+  std::string jdk = makeJdk14(tree, "-server KNOWN\n", "");
+  tree.writeFile("jdk/jre/lib/" + arch + "/server/libjvm_g.so", e2e::readFile(e2e::fakeJvmDumpLibrary()),
+                 0755);
+  tree.writeConfig("javahome " + jdk + "\nmainclass X\n");
+  auto r = tree.run({"+JAVAG", "+help"}, traced().set("LD_BIND_NOW", "1"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(e2e::hasLine(r.out, "JVM shared library dir is " + jdk + "/jre/lib/" + arch + "/server"))
+      << r.out;
+  EXPECT_TRUE(e2e::hasLine(r.out, "Loaded Java VM Library libjvm_g.so from LD_LIBRARY_PATH")) << r.out;
+
+  // Without +javag the plain library is looked for and missing.
+  r = tree.run({"+help"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: No JVM found in '" + jdk + "/jre/lib/" + arch + "/jvm.cfg'.\n");
+
+  // A configured library file is loaded as given; the messages still name libjvm.so.
+  putLibrary(tree, "jdk/jre/lib/" + arch + "/server", e2e::fakeJvmDumpLibrary());
+  tree.writeConfig("javahome " + jdk + "\njavapath " + e2e::fakeJvmNoJniLibrary() + "\nmainclass X\n");
+  r = tree.run({"+help"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("Can't find JNI interfaces in: libjvm.so [", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find(e2e::fakeJvmNoJniLibrary()), std::string::npos) << r.err;
 }

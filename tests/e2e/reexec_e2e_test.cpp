@@ -58,7 +58,8 @@ TEST_F(Reexec, RootSecondPassWithIncompletePathFails) {
   EXPECT_EQ(r.err,
             "Unable to start with setuid to root privileges.\n"
             "The following must be in the trusted directories list (see ldconfig(8)):\n"
-            "\t" + required + ":/usr/lib\n");
+            "\t" +
+                required + ":/usr/lib\n");
 }
 
 TEST_F(Reexec, RootWithCompletePathNeedsNoExec) {
@@ -78,8 +79,8 @@ TEST_F(Reexec, AddLibPathDirectoriesAreAppended) {
                    "\nmainclass X\n");
   auto r = tree.run({"+help"}, traced());
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(e2e::hasLine(r.out, "export LD_LIBRARY_PATH=" + required + ":" + tree.path("native1") + ":" +
-                                      tree.path("native2")))
+  EXPECT_TRUE(e2e::hasLine(
+      r.out, "export LD_LIBRARY_PATH=" + required + ":" + tree.path("native1") + ":" + tree.path("native2")))
       << r.out;
   EXPECT_EQ(countPrefix(r.out, kExec), 1u) << r.out;
   EXPECT_EQ(countPrefix(r.out, kLoaded), 1u) << r.out;

@@ -141,8 +141,8 @@ bool readJVMConfigFile() {
       if (markerless) {
         acceptable = words.size() == 1;
       } else {
-        acceptable = words.size() >= 2 &&
-                     (words[1] == "KNOWN" || words[1] == "WARN" || words[1] == "ALIASED_TO");
+        acceptable =
+            words.size() >= 2 && (words[1] == "KNOWN" || words[1] == "WARN" || words[1] == "ALIASED_TO");
       }
     }
     if (acceptable && exists(libraryPathFor(candidate))) {
@@ -303,13 +303,15 @@ bool jevDetermineJVMType() {
   std::string message;
   cfgIsJVMVersionAcceptable(nullptr, &message);
   std::fprintf(stderr, "Unable to find a supported JDK or JRE version. %s\n", message.c_str());
-  std::fprintf(stderr, "Check your installation and use %sjavahome to specify the JDK or JRE location\n", "+");
+  std::fprintf(stderr, "Check your installation and use %sjavahome to specify the JDK or JRE location\n",
+               "+");
   return false;
 }
 
 bool jevGetJavaVMLibDir(std::string& dir) {
   if (!jevDetermineJVMType()) return false;
-  if (exists(vmHome + "/lib/j2ee.jar") && std::getenv("ZEP_NO_SAFETY_NET") == nullptr && !cfgIsAllowRIEnabled()) {
+  if (exists(vmHome + "/lib/j2ee.jar") && std::getenv("ZEP_NO_SAFETY_NET") == nullptr &&
+      !cfgIsAllowRIEnabled()) {
     std::fprintf(stderr, "Sun's J2EE Reference Implementation found in %s.\n", vmHome.c_str());
     std::fputs("Vantrel requires J2SE, not J2EE.\n", stderr);
     return false;

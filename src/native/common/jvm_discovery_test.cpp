@@ -47,12 +47,16 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1);
-    else ::unsetenv(name);
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:
@@ -238,8 +242,8 @@ TEST_F(JvmDiscovery, ReferenceImplementationRefusedUnlessSafetyNetOff) {
     ScopedEnv net("ZEP_NO_SAFETY_NET", std::nullopt);
     std::string err;
     EXPECT_FALSE(libDir(jdk, &err));
-    EXPECT_EQ(err, "Sun's J2EE Reference Implementation found in " + jdk +
-                       ".\nVantrel requires J2SE, not J2EE.\n");
+    EXPECT_EQ(
+        err, "Sun's J2EE Reference Implementation found in " + jdk + ".\nVantrel requires J2SE, not J2EE.\n");
   }
   ScopedEnv net("ZEP_NO_SAFETY_NET", "");
   EXPECT_EQ(libDir(jdk), jdk + "/jre/lib/" + kArch + "/server");
@@ -270,8 +274,8 @@ TEST_F(JvmDiscovery, PathSearchFollowsLinksAndSkipsNonPrograms) {
   TempDir dir;
   cfgInit();
   std::string jre = makeJre13(dir, "-hotspot\n", true, false);
-  fs::create_directories(dir.path("a/java"));           // a directory
-  dir.write("b/java", "", 0644);                        // not executable
+  fs::create_directories(dir.path("a/java"));  // a directory
+  dir.write("b/java", "", 0644);               // not executable
   fs::create_directories(dir.path("c/bin"));
   fs::create_directories(dir.path("links"));
   fs::create_symlink(jre + "/bin/java", dir.path("links/java1"));

@@ -25,12 +25,16 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1);
-    else ::unsetenv(name);
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
   }
 
  private:
@@ -91,7 +95,8 @@ TEST_F(Environment, RootSecondPassWithIncompletePathRefuses) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Unable to start with setuid to root privileges.\n"
             "The following must be in the trusted directories list (see ldconfig(8)):\n"
-            "\t" + required + ":/usr/lib\n");
+            "\t" +
+                required + ":/usr/lib\n");
 }
 
 TEST_F(Environment, NonRootKeepsThePathAndExtendsIt) {

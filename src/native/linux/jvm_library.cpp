@@ -36,7 +36,8 @@ const std::string& getJVMSharedLib() {
 
 std::optional<std::string> jmdIsThisJVMInstalled() {
   const char* javaHome = std::getenv("JAVA_HOME");
-  if (javaHome != nullptr && *javaHome != '\0' && jevBasicJDKJREChecks(javaHome)) return std::string(javaHome);
+  if (javaHome != nullptr && *javaHome != '\0' && jevBasicJDKJREChecks(javaHome))
+    return std::string(javaHome);
   if (jevBasicJDKJREChecks(kDefaultJavaHome)) return std::string(kDefaultJavaHome);
   return std::nullopt;
 }
