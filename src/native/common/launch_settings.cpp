@@ -1,45 +1,307 @@
-// STUB: placeholder until the module is written.
+// Launch-setting directives: what to run (classes, Java home, VM), the exit codes, VM
+// options, properties and heap sizes, socket, environment hand-over, working directory
+// and configured application arguments.
 #include "launch_settings.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 
-void cfgSettingsInit() {}
-void cfgSettingsTerm() {}
-bool cfgAddLibPath(const std::string&) { return {}; }
-bool cfgSetJavaHome(const std::string&) { return {}; }
-bool cfgSetJavaPath(const std::string&) { return {}; }
-bool cfgSetVMType(const std::string&) { return {}; }
-bool cfgSetMainClass(const std::string&) { return {}; }
-bool cfgSetMainMethod(const std::string&) { return {}; }
-bool cfgSetVersionClass(const std::string&) { return {}; }
-bool cfgSetUsageClass(const std::string&) { return {}; }
-bool cfgSetExitClass(const std::string&) { return {}; }
-bool cfgSetRestartOnExitCode(const std::string&) { return {}; }
-bool cfgSetUsageOnExitCode(const std::string&) { return {}; }
-bool cfgSetVMParam(const std::string&) { return {}; }
-bool cfgSetVMProp(const std::string&) { return {}; }
-bool cfgSetVMMemMin(const std::string&) { return {}; }
-bool cfgSetVMMemMax(const std::string&) { return {}; }
-bool cfgSetNoSplash(const std::string&) { return {}; }
-bool cfgSetSocketPort(const std::string&) { return {}; }
-bool cfgSetCopyEnv(const std::string&) { return {}; }
-bool cfgSetExportEnv(const std::string&) { return {}; }
-bool cfgSetCurrentDir(const std::string&) { return {}; }
-bool cfgSetDaemonSupport(const std::string&) { return {}; }
-bool cfgAddAppArg(const std::string&) { return {}; }
-const PathArray& cfgGetShLibPath() { static PathArray v; return v; }
-std::optional<std::string> cfgGetMainClass() { return {}; }
-std::string cfgGetMainMethod() { return {}; }
-std::optional<std::string> cfgGetVersionClass() { return {}; }
-std::string cfgGetVersionMethod() { return {}; }
-std::optional<std::string> cfgGetUsageClass() { return {}; }
-std::string cfgGetUsageMethod() { return {}; }
-std::optional<std::string> cfgGetExitClass() { return {}; }
-std::string cfgGetExitMethod() { return {}; }
-int32_t cfgGetRestartOnExitCode() { return {}; }
-int32_t cfgGetUsageOnExitCode() { return {}; }
-int32_t cfgGetSocketPort() { return {}; }
-std::optional<std::string> cfgGetExportEnv() { return {}; }
-std::optional<std::string> cfgGetCurrentDir() { return {}; }
-bool cfgGetDaemonSupport() { return {}; }
-std::optional<std::string> cfgGetDaemonLogDir() { return {}; }
+#include "app_arguments.h"
+#include "config_options.h"
+#include "environment.h"
+#include "jvm_discovery.h"
+#include "jvm_options.h"
+#include "option_directives.h"
+#include "sysinfo.h"
+#include "trace.h"
+
+namespace {
+
+constexpr uint64_t kMebibyte = 1048576;
+constexpr uint64_t kHundredMebibytes = 104857600;
+constexpr int64_t kHeapCeilingMiB = 1024;
+// Heap options are formed in a 120-byte buffer; longer ones are refused.
+constexpr size_t kHeapOptionMax = 119;
+
+PathArray shlibpath;
+std::optional<std::string> mainClass;
+std::optional<std::string> mainMethod;
+std::optional<std::string> versionClass;
+std::optional<std::string> versionMethod;
+std::optional<std::string> usageClass;
+std::optional<std::string> usageMethod;
+std::optional<std::string> exitClass;
+std::optional<std::string> exitMethod;
+int32_t restartCode = 0;
+int32_t usageCode = 0;
+int32_t socketPort = 0;
+std::optional<std::string> exportEnv;
+std::optional<std::string> currentDir;
+bool daemonSupport = false;
+std::optional<std::string> daemonLogDir;
+int32_t firstCommandOptionAppArg = 1;
+TotalMemoryQuery totalMemoryQuery = nullptr;
+
+struct VMTypeName {
+  const char* name;
+  int32_t subType;
+};
+constexpr VMTypeName vmTypeList[] = {
+    {.name = "classic", .subType = kSubTypeClassic},
+    {.name = "hotspot", .subType = kSubTypeHotspot},
+    {.name = "client", .subType = kSubTypeClient},
+    {.name = "server", .subType = kSubTypeServer},
+    {.name = "jvmdefault", .subType = kSubTypeDefault},
+};
+
+// Class specification: "pkg.Class" keeps the method; "pkg.Class.method()" sets both;
+// "method()" gives the empty class.
+void cfgSplitClassIntoClassAndMethod(const std::string& argument, std::optional<std::string>& classSlot,
+                                     std::optional<std::string>& methodSlot) {
+  classSlot = argument;
+  if (argument.size() > 2 && argument.ends_with("()")) {
+    std::string text = argument.substr(0, argument.size() - 2);
+    size_t dot = text.rfind('.');
+    if (dot == std::string::npos) {
+      methodSlot = text;
+      classSlot = std::string();
+    } else {
+      methodSlot = text.substr(dot + 1);
+      classSlot = text.substr(0, dot);
+    }
+  }
+}
+
+// A whole decimal 32-bit number, leading white space and a sign allowed.
+std::optional<int32_t> parseWholeNumber(const std::string& text) {
+  const char* start = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(start, &end, 10);
+  if (end == start || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+// The leading decimal number of the text, 0 when there is none, clamped to the range.
+long long leadingNumber(const std::string& text, long long low, long long high) {
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return value < low ? low : value > high ? high : value;
+}
+
+void addProperty(const std::string& text) { cfgAddProp("-D" + text); }
+
+// Heap size V for "-Xms" or "-Xmx": "auto" anywhere leaves it to the VM; "N%" takes N
+// percent of the memory, counted in whole 100 MiB units, within 1..1024 MiB (and, for
+// the maximum, no more than the memory itself); anything else is passed as given.
+bool setHeapSize(const std::string& value, const char* flag, bool maximum) {
+  if (value.find("auto") != std::string::npos) return true;
+  std::string option;
+  if (!value.ends_with('%')) {
+    option = flag + value;
+  } else {
+    long long percent = leadingNumber(value, -1000000, 1000000);
+    uint64_t total = totalMemoryQuery != nullptr ? totalMemoryQuery() : getTotalPhysMem();
+    ut_tproda("\t*** The OS returned a total physical memory of %lld Megabytes",
+              static_cast<long long>(total / kMebibyte));
+    if (total == 0) {
+      ut_tproda("\t*** Cannot detect total memory in the system, leaving it up to the VM");
+      return true;
+    }
+    long long megabytes = static_cast<long long>(total / kHundredMebibytes) * percent;
+    if (megabytes < 1 || megabytes > kHeapCeilingMiB) {
+      ut_tproda("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb");
+      megabytes = kHeapCeilingMiB;
+    }
+    if (maximum && static_cast<uint64_t>(megabytes) > total / kMebibyte)
+      megabytes = static_cast<long long>(total / kMebibyte);
+    option = flag + std::to_string(megabytes) + "m";
+  }
+  if (option.size() > kHeapOptionMax) return false;
+  ut_tproda("\t*** We passed the following memory parameter to the VM: %s", option.c_str());
+  cfgAddParam(option);
+  return true;
+}
+
+}  // namespace
+
+void cfgSettingsInit() {
+  mainClass.reset();
+  mainMethod = "main";
+  versionClass.reset();
+  versionMethod.reset();
+  usageClass.reset();
+  usageMethod.reset();
+  exitClass.reset();
+  exitMethod.reset();
+  restartCode = 0;
+  usageCode = 0;
+  exportEnv.reset();
+  currentDir.reset();
+  daemonSupport = false;
+  daemonLogDir.reset();
+}
+
+void cfgSettingsTerm() {
+  if (exportEnv) hmdDeleteTempFile(*exportEnv);
+  cfgSettingsInit();
+  mainMethod.reset();
+  shlibpath.clear();
+  socketPort = 0;
+  firstCommandOptionAppArg = 1;
+  totalMemoryQuery = nullptr;
+}
+
+void cfgSetTotalMemoryQuery(TotalMemoryQuery query) { totalMemoryQuery = query; }
+
+bool cfgAddLibPath(const std::string& argument) {
+  utlPathStringToArray(shlibpath, argument, cfgIsMakePathsAbsolute());
+  return true;
+}
+
+bool cfgSetJavaHome(const std::string& argument) {
+  if (jopGetJavaHome()) {
+    ut_tproda("Javahome already set - not setting it to <%s>", argument.c_str());
+  } else {
+    jopSetJavaHome(utlMakeAbsPath(argument, cfgIsMakePathsAbsolute()));
+  }
+  return true;
+}
+
+bool cfgSetJavaPath(const std::string& argument) {
+  if (jopGetJavaPath()) {
+    ut_tproda("Javapath already set - not setting it to <%s>", argument.c_str());
+    return true;
+  }
+  jopSetJavaPath(argument);
+  if (jopGetJavaHome()) ut_tproda("Javapath will override your previously set Javahome");
+  return true;
+}
+
+bool cfgSetVMType(const std::string& argument) {
+  if (jevGetJVMSubType() != kSubTypeDefault) {
+    ut_tproda("VMType already set - not setting it to <%s>", argument.c_str());
+    return true;
+  }
+  for (const VMTypeName& row : vmTypeList) {
+    if (argument == row.name) {
+      if (row.subType != kSubTypeDefault) jevSetJVMSubType(row.subType);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool cfgSetMainClass(const std::string& argument) {
+  cfgSplitClassIntoClassAndMethod(argument, mainClass, mainMethod);
+  return true;
+}
+
+bool cfgSetMainMethod(const std::string& argument) {
+  mainMethod = argument;
+  return true;
+}
+
+bool cfgSetVersionClass(const std::string& argument) {
+  cfgSplitClassIntoClassAndMethod(argument, versionClass, versionMethod);
+  return true;
+}
+
+bool cfgSetUsageClass(const std::string& argument) {
+  cfgSplitClassIntoClassAndMethod(argument, usageClass, usageMethod);
+  return true;
+}
+
+bool cfgSetExitClass(const std::string& argument) {
+  cfgSplitClassIntoClassAndMethod(argument, exitClass, exitMethod);
+  return true;
+}
+
+bool cfgSetRestartOnExitCode(const std::string& argument) {
+  std::optional<int32_t> code = parseWholeNumber(argument);
+  if (!code) return false;
+  restartCode = *code;
+  return true;
+}
+
+bool cfgSetUsageOnExitCode(const std::string& argument) {
+  std::optional<int32_t> code = parseWholeNumber(argument);
+  if (!code) return false;
+  usageCode = *code;
+  return true;
+}
+
+bool cfgSetVMParam(const std::string& argument) {
+  cfgAddParam(argument);
+  return true;
+}
+
+bool cfgSetVMProp(const std::string& argument) {
+  addProperty(argument);
+  return true;
+}
+
+bool cfgSetVMMemMin(const std::string& argument) { return setHeapSize(argument, "-Xms", false); }
+bool cfgSetVMMemMax(const std::string& argument) { return setHeapSize(argument, "-Xmx", true); }
+
+bool cfgSetNoSplash(const std::string&) { return cfgAddAppArg("-nosplash"); }
+
+bool cfgSetSocketPort(const std::string& argument) {
+  long long port = leadingNumber(argument, LLONG_MIN, LLONG_MAX);
+  if (port == 0 || port < INT32_MIN || port > INT32_MAX) return false;
+  addProperty("vantrel.socket=" + std::to_string(port));
+  socketPort = static_cast<int32_t>(port);
+  return true;
+}
+
+bool cfgSetCopyEnv(const std::string& argument) {
+  std::optional<std::string> value = hmdGetEnvironmentValue(argument.c_str());
+  if (value) addProperty("vantrel.copyenv." + argument + "=" + *value);
+  return true;
+}
+
+bool cfgSetExportEnv(const std::string&) {
+  std::optional<std::string> name = hmdWriteTempFile(std::nullopt);
+  if (!name) return false;
+  // A repeated exportenv replaces the file; the one it replaces is not left behind.
+  if (exportEnv) hmdDeleteTempFile(*exportEnv);
+  exportEnv = name;
+  addProperty("vantrel.exportenv=" + *name);
+  ut_tproda("\t* Set vantrel.exportenv to <%s>", name->c_str());
+  return true;
+}
+
+bool cfgSetCurrentDir(const std::string& argument) {
+  currentDir = utlMakeAbsPath(utlFixDirSeparators(argument), cfgIsMakePathsAbsolute());
+  return true;
+}
+
+bool cfgSetDaemonSupport(const std::string& argument) {
+  daemonLogDir = utlMakeAbsPath(utlFixDirSeparators(argument), cfgIsMakePathsAbsolute());
+  daemonSupport = true;
+  return true;
+}
+
+bool cfgAddAppArg(const std::string& argument) {
+  optInsertApplicationArgumentN(argument, firstCommandOptionAppArg);
+  ++firstCommandOptionAppArg;
+  return true;
+}
+
+const PathArray& cfgGetShLibPath() { return shlibpath; }
+std::optional<std::string> cfgGetMainClass() { return mainClass; }
+std::string cfgGetMainMethod() { return mainMethod.value_or("main"); }
+std::optional<std::string> cfgGetVersionClass() { return versionClass; }
+std::string cfgGetVersionMethod() { return versionMethod.value_or("main"); }
+std::optional<std::string> cfgGetUsageClass() { return usageClass; }
+std::string cfgGetUsageMethod() { return usageMethod.value_or("main"); }
+std::optional<std::string> cfgGetExitClass() { return exitClass ? exitClass : mainClass; }
+std::string cfgGetExitMethod() { return exitMethod.value_or("cleanup"); }
+int32_t cfgGetRestartOnExitCode() { return restartCode; }
+int32_t cfgGetUsageOnExitCode() { return usageCode; }
+int32_t cfgGetSocketPort() { return socketPort; }
+std::optional<std::string> cfgGetExportEnv() { return exportEnv; }
+std::optional<std::string> cfgGetCurrentDir() { return currentDir; }
+bool cfgGetDaemonSupport() { return daemonSupport; }
+std::optional<std::string> cfgGetDaemonLogDir() { return daemonLogDir; }

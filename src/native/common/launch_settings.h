@@ -11,6 +11,11 @@
 void cfgSettingsInit();
 void cfgSettingsTerm();
 
+// Where percentage heap sizes take the memory size from; null: getTotalPhysMem.
+// Reset by cfgSettingsTerm.
+using TotalMemoryQuery = uint64_t (*)();
+void cfgSetTotalMemoryQuery(TotalMemoryQuery query);
+
 bool cfgAddLibPath(const std::string& argument);
 bool cfgSetJavaHome(const std::string& argument);
 bool cfgSetJavaPath(const std::string& argument);

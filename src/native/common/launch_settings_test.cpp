@@ -1,0 +1,255 @@
+// Tests of the launch-setting directives, read from configuration files.
+#include "launch_settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app_arguments.h"
+#include "config_options.h"
+#include "config_reader.h"
+#include "jvm_discovery.h"
+#include "jvm_options.h"
+#include "trace.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+uint64_t memoryMiB = 0;
+uint64_t fakeMemory() { return memoryMiB * 1048576; }
+
+class LaunchSettings : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/launch-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+    jopInit();
+    jevTerm();
+    optAppArgumentsReset();
+    cfgInit();
+  }
+  void TearDown() override {
+    cfgTerm();
+    jopTerm();
+    jevTerm();
+    optAppArgumentsReset();
+    fs::remove_all(dir);
+  }
+
+  // Reads the text as an included file, which makes it the current file: relative
+  // paths resolve against the test directory.
+  bool read(const std::string& text) {
+    std::string file = dir + "/test.config";
+    std::ofstream(file, std::ios::trunc) << text;
+    testing::internal::CaptureStderr();
+    bool ok = cfgInclude(file);
+    err = testing::internal::GetCapturedStderr();
+    return ok;
+  }
+
+  std::vector<std::string> options() {
+    cfgFinalizeJVMOptions();
+    std::vector<std::string> texts;
+    for (const VmOption& option : *cfgGetJavaVMOptions()) texts.push_back(option.optionString);
+    return texts;
+  }
+
+  std::string message(const char* format, const std::string& line) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, format, line.c_str(), 1, (dir + "/test.config").c_str());
+    return std::string(buffer) + "\n";
+  }
+
+  std::string dir;
+  std::string err;
+};
+
+using Strings = std::vector<std::string>;
+constexpr const char* kGeneric = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
+
+TEST_F(LaunchSettings, Defaults) {
+  EXPECT_FALSE(cfgGetMainClass());
+  EXPECT_EQ(cfgGetMainMethod(), "main");
+  EXPECT_EQ(cfgGetVersionMethod(), "main");
+  EXPECT_EQ(cfgGetUsageMethod(), "main");
+  EXPECT_FALSE(cfgGetExitClass());
+  EXPECT_EQ(cfgGetExitMethod(), "cleanup");
+  EXPECT_EQ(cfgGetRestartOnExitCode(), 0);
+  EXPECT_EQ(cfgGetSocketPort(), 0);
+  EXPECT_FALSE(cfgGetDaemonSupport());
+  EXPECT_FALSE(cfgGetCurrentDir());
+}
+
+TEST_F(LaunchSettings, ClassSpecifications) {
+  ASSERT_TRUE(read("mainclass com.example.Server\n"));
+  EXPECT_EQ(cfgGetMainClass(), "com.example.Server");
+  EXPECT_EQ(cfgGetMainMethod(), "main");
+  EXPECT_EQ(cfgGetExitClass(), "com.example.Server");
+
+  ASSERT_TRUE(read("mainclass com.example.Server.start()\nusageclass Usage.print()\nexitclass com.example.Stop\n"));
+  EXPECT_EQ(cfgGetMainClass(), "com.example.Server");
+  EXPECT_EQ(cfgGetMainMethod(), "start");
+  EXPECT_EQ(cfgGetUsageClass(), "Usage");
+  EXPECT_EQ(cfgGetUsageMethod(), "print");
+  EXPECT_EQ(cfgGetExitClass(), "com.example.Stop");
+  EXPECT_EQ(cfgGetExitMethod(), "cleanup");
+
+  ASSERT_TRUE(read("mainclass run()\nversionclass ()\n"));
+  EXPECT_EQ(cfgGetMainClass(), "");
+  EXPECT_EQ(cfgGetMainMethod(), "run");
+  EXPECT_EQ(cfgGetVersionClass(), "()");
+  EXPECT_EQ(cfgGetVersionMethod(), "main");
+
+  ASSERT_TRUE(read("mainmethod go\nmainclass a.B\n"));
+  EXPECT_EQ(cfgGetMainMethod(), "go");
+}
+
+TEST_F(LaunchSettings, ExitCodes) {
+  const char* invalid = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
+  ASSERT_TRUE(read("restartonexit -3\nusageonexit  7\n"));
+  EXPECT_EQ(cfgGetRestartOnExitCode(), -3);
+  EXPECT_EQ(cfgGetUsageOnExitCode(), 7);
+  EXPECT_FALSE(read("restartonexit 12x\n"));
+  EXPECT_EQ(err, message(invalid, "restartonexit 12x"));
+  EXPECT_FALSE(read("restartonexit 99999999999\n"));
+  EXPECT_FALSE(read("usageonexit 2147483648\n"));
+  EXPECT_EQ(cfgGetRestartOnExitCode(), -3);
+}
+
+TEST_F(LaunchSettings, VMType) {
+  ASSERT_TRUE(read("vmtype jvmdefault\n"));
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
+  EXPECT_FALSE(read("vmtype fast\n"));
+  EXPECT_EQ(err, message("Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.", "vmtype fast"));
+  EXPECT_FALSE(read("vmtype Server\n"));
+  ASSERT_TRUE(read("vmtype server\n"));
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeServer);
+
+  jevSetJVMSubType(kSubTypeClient);
+  EXPECT_TRUE(read("vmtype server\nvmtype fast\n"));
+  EXPECT_EQ(jevGetJVMSubType(), kSubTypeClient);
+}
+
+TEST_F(LaunchSettings, JavaHomeAndPathFirstSettingWins) {
+  ASSERT_TRUE(read("javahome /opt/jdk\njavahome /opt/other\njavapath lib/libjvm.so\njavapath /x\n"));
+  EXPECT_EQ(jopGetJavaHome(), "/opt/jdk");
+  EXPECT_EQ(jopGetJavaPath(), "lib/libjvm.so");
+}
+
+TEST_F(LaunchSettings, HeapSizes) {
+  cfgSetTotalMemoryQuery(fakeMemory);
+  memoryMiB = 4096;
+  ASSERT_TRUE(read("vmmemmax 50%\n"));
+  memoryMiB = 512;
+  ASSERT_TRUE(read("vmmemmax 150%\nvmmemmin 25%\n"));
+  memoryMiB = 64;
+  ASSERT_TRUE(read("vmmemmin 1%\n"));
+  memoryMiB = 2048;
+  ASSERT_TRUE(read("vmmemmax 50%\nvmmemmin 64m\nvmmemmax auto\nvmmemmax 50%auto\n"));
+  memoryMiB = 0;
+  ASSERT_TRUE(read("vmmemmax 50%\n"));
+  EXPECT_EQ(options(), (Strings{"-Xmx1024m", "-Xmx512m", "-Xms125m", "-Xms1024m", "-Xmx1000m", "-Xms64m"}));
+}
+
+TEST_F(LaunchSettings, HeapSizeTraceAndLimit) {
+  cfgSetTotalMemoryQuery(fakeMemory);
+  memoryMiB = 4096;
+  testing::internal::CaptureStdout();
+  ut_treset("-p");
+  ASSERT_TRUE(read("vmmemmax 50%\n"));
+  ut_treset(nullptr);
+  std::string trace = testing::internal::GetCapturedStdout();
+  EXPECT_NE(trace.find("\t*** The OS returned a total physical memory of 4096 Megabytes"), std::string::npos);
+  EXPECT_NE(trace.find("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb"), std::string::npos);
+  EXPECT_NE(trace.find("\t*** We passed the following memory parameter to the VM: -Xmx1024m"), std::string::npos);
+
+  std::string longest = "vmmemmin " + std::string(115, '9') + "\n";
+  EXPECT_TRUE(read(longest));
+  std::string tooLong = "vmmemmin " + std::string(116, '9');
+  EXPECT_FALSE(read(tooLong + "\n"));
+  EXPECT_EQ(err, message(kGeneric, tooLong));
+}
+
+TEST_F(LaunchSettings, Socket) {
+  EXPECT_FALSE(read("socket 0\n"));
+  EXPECT_EQ(err, message(kGeneric, "socket 0"));
+  EXPECT_FALSE(read("socket none\n"));
+  EXPECT_EQ(cfgGetSocketPort(), 0);
+  ASSERT_TRUE(read("socket 2000abc\n"));
+  EXPECT_EQ(cfgGetSocketPort(), 2000);
+  EXPECT_EQ(options(), (Strings{"-Dvantrel.socket=2000"}));
+}
+
+TEST_F(LaunchSettings, CopyEnv) {
+  ::setenv("LAUNCH_SETTINGS_COPY", "a b=c", 1);
+  ::unsetenv("LAUNCH_SETTINGS_NOPE");
+  ASSERT_TRUE(read("copyenv LAUNCH_SETTINGS_NOPE\ncopyenv LAUNCH_SETTINGS_COPY\n"));
+  ::unsetenv("LAUNCH_SETTINGS_COPY");
+  EXPECT_EQ(options(), (Strings{"-Dvantrel.copyenv.LAUNCH_SETTINGS_COPY=a b=c"}));
+}
+
+TEST_F(LaunchSettings, ExportEnvFileLivesUntilTerm) {
+  ASSERT_TRUE(read("exportenv\n"));
+  std::optional<std::string> file = cfgGetExportEnv();
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(fs::exists(*file));
+  EXPECT_EQ(fs::file_size(*file), 0u);
+  EXPECT_EQ(options(), (Strings{"-Dvantrel.exportenv=" + *file}));
+  cfgTerm();
+  EXPECT_FALSE(fs::exists(*file));
+  EXPECT_FALSE(cfgGetExportEnv());
+  cfgInit();
+}
+
+TEST_F(LaunchSettings, RepeatedExportEnvLeavesNoFileBehind) {
+  ASSERT_TRUE(read("exportenv\n"));
+  std::string first = *cfgGetExportEnv();
+  ASSERT_TRUE(read("exportenv\n"));
+  std::string second = *cfgGetExportEnv();
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_TRUE(fs::exists(second));
+}
+
+TEST_F(LaunchSettings, CurrentDirAndDaemonSupportResolveAgainstTheFile) {
+  ASSERT_TRUE(read("cd first\ncd work/../logs\ndaemonsupport log\n"));
+  EXPECT_EQ(cfgGetCurrentDir(), dir + "/logs");
+  EXPECT_TRUE(cfgGetDaemonSupport());
+  EXPECT_EQ(cfgGetDaemonLogDir(), dir + "/log");
+}
+
+TEST_F(LaunchSettings, LibPathKeepsExistingEntriesInOrder) {
+  fs::create_directory(dir + "/a");
+  fs::create_directory(dir + "/b");
+  ASSERT_TRUE(read("addlibpath b:missing:a\naddlibpath a\n"));
+  EXPECT_EQ(cfgGetShLibPath().entries(), (Strings{dir + "/b", dir + "/a"}));
+}
+
+TEST_F(LaunchSettings, ConfiguredArgumentsComeFirstInOrder) {
+  optAddApplicationArgument("c");
+  ASSERT_TRUE(read("apparg a\naddparam b\nnosplash\n"));
+  EXPECT_EQ(optGetApplicationArgList(), (Strings{"a", "b", "-nosplash", "c"}));
+}
+
+TEST_F(LaunchSettings, TermRestoresTheStartValues) {
+  fs::create_directory(dir + "/lib");
+  ASSERT_TRUE(read("socket 99\napparg a\naddlibpath lib\nmainclass X.y()\nrestartonexit 5\n"));
+  cfgTerm();
+  optAppArgumentsReset();
+  cfgInit();
+  EXPECT_EQ(cfgGetSocketPort(), 0);
+  EXPECT_TRUE(cfgGetShLibPath().empty());
+  EXPECT_FALSE(cfgGetMainClass());
+  EXPECT_EQ(cfgGetMainMethod(), "main");
+  EXPECT_EQ(cfgGetRestartOnExitCode(), 0);
+  optAddApplicationArgument("z");
+  ASSERT_TRUE(read("apparg b\n"));
+  EXPECT_EQ(optGetApplicationArgList(), (Strings{"b", "z"}));
+}
+
+}  // namespace
