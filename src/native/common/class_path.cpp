@@ -1,9 +1,130 @@
-// STUB: placeholder until the module is written.
+// The class path and boot class path of the VM: the configured and the command line's class
+// path merged in the chosen order, each source recorded in a property of its own.
 #include "class_path.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 
-void jopSetCmdLineClassPath(std::string_view, std::string_view) {}
-int jopGetClassPathLocation() { return {}; }
-void jopFinalizeClassPath() {}
-void jopClassPathReset() {}
+#include "config_options.h"
+#include "exit_codes.h"
+#include "jvm_discovery.h"
+#include "jvm_options.h"
+#include "option_directives.h"
+#include "path_list.h"
+#include "trace.h"
+
+namespace {
+
+// The command line's class path (only existing elements, no repeats); empty means none.
+PathArray cmdLineCP;
+int classPathLocation = kClassPathUnset;
+
+// Length of "+classpath"; what follows it in the option selects the mode.
+constexpr size_t kClassPathOptionLength = 10;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The J2EE reference implementation cannot share a VM with the product: refuse to start
+// when any element of the class path is its j2ee.jar, unless the check is switched off.
+void refuseReferenceImplementation(const PathArray& classPath) {
+  if (!jopGetZepSafetyNet() || cfgIsAllowRIEnabled()) return;
+  for (const std::string& element : classPath.entries()) {
+    if (element.empty()) continue;
+    size_t slash = element.rfind('/');
+    std::string_view fileName = slash == std::string::npos ? std::string_view(element)
+                                                           : std::string_view(element).substr(slash + 1);
+    if (!equalsIgnoringCase(fileName, "j2ee.jar")) continue;
+    fputs("Sun's J2EE Reference Implementation found on classpath.\n", stderr);
+    fputs("Vantrel and Sun's J2EE are mutually exclusive.\n", stderr);
+    fprintf(stderr, "Remove '%s' from the classpath before running any Vantrel command.\n", element.c_str());
+    std::exit(kExitFailure);
+  }
+}
+
+void addBootClassPath(const std::string& bootClassPath) {
+  ut_tproda("Final validation of bootclasspath");
+  std::optional<std::string> secure = utlEnsurePathIsSecure(bootClassPath);
+  if (!secure) return;
+  jopAddParam("-Dlauncher.config.bootclasspath=" + *secure);
+  if (jevGetVmInfo().version == kVersionModular) {
+    ut_tproda("Boot class path cannot be prepended on this VM; appending it");
+    jopAddParam("-Xbootclasspath/a:" + *secure);
+  } else {
+    jopAddParam("-Xbootclasspath/p:" + *secure);
+  }
+}
+
+}  // namespace
+
+// "+classpath" alone or with "/a" appends, "/p" prepends, "/r" replaces; any other ending
+// (the letter in capitals) keeps the mode. The value always replaces the previous one.
+void jopSetCmdLineClassPath(std::string_view option, std::string_view value) {
+  std::string_view mode = option.size() > kClassPathOptionLength ? option.substr(kClassPathOptionLength) : "";
+  if (mode.empty() || mode == "/a") {
+    classPathLocation = kClassPathAppend;
+  } else if (mode == "/p") {
+    classPathLocation = kClassPathPrepend;
+  } else if (mode == "/r") {
+    classPathLocation = kClassPathReplace;
+  }
+  cmdLineCP.clear();
+  utlPathStringToArray(cmdLineCP, value, false);
+}
+
+int jopGetClassPathLocation() { return classPathLocation; }
+
+// Adds, each when it applies: the configured class path property, the command line's class
+// path property, the boot class path property and option, and the merged class path.
+void jopFinalizeClassPath() {
+  std::optional<std::string> configured = cfgGetClassPath();
+  std::optional<std::string> bootClassPath = cfgGetBootClassPath();
+  std::optional<std::string> commandLine = utlPathArrayToString(cmdLineCP);
+
+  if (configured) jopAddParam("-Dlauncher.config.classpath=" + *configured);
+  if (commandLine) jopAddParam("-Dlauncher.commandline.classpath=" + *commandLine);
+  if (bootClassPath) addBootClassPath(*bootClassPath);
+  if (!configured && !commandLine) return;
+
+  ut_tproda("Final validation of classpath");
+  configured = utlEnsurePathIsSecure(configured);
+  commandLine = utlEnsurePathIsSecure(commandLine);
+  if (!configured && !commandLine) return;
+
+  // Elements that no longer exist and repeats are dropped; a repeat keeps its first place.
+  PathArray merged;
+  const std::optional<std::string>* order[2] = {&configured, &commandLine};
+  if (classPathLocation == kClassPathPrepend) {
+    order[0] = &commandLine;
+    order[1] = &configured;
+  } else if (classPathLocation == kClassPathReplace) {
+    order[0] = &commandLine;
+    order[1] = nullptr;
+  }
+  for (const std::optional<std::string>* source : order) {
+    if (source != nullptr && source->has_value()) utlPathStringToArray(merged, **source, false);
+  }
+
+  refuseReferenceImplementation(merged);
+  if (std::optional<std::string> classPath = utlPathArrayToString(merged)) {
+    jopAddParam("-Djava.class.path=" + *classPath);
+  } else if (classPathLocation == kClassPathReplace) {
+    ut_tproda("Class path is empty after replacing it from the command line");
+  }
+}
+
+void jopClassPathReset() {
+  cmdLineCP.clear();
+  classPathLocation = kClassPathUnset;
+}

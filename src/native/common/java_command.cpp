@@ -1,7 +1,83 @@
-// STUB: placeholder until the module is written.
+// The +javacmd script: a shell command that starts the same application, with the same VM
+// type, options, class and arguments, through the installation's own java program.
 #include "java_command.h"
 
-#include <cstdlib>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
-void japPrintJavaCmd(const std::string&) {}
-std::string japQuoteSpaces(const std::string&) { return {}; }
+#include "app_arguments.h"
+#include "command_line.h"
+#include "jvm_discovery.h"
+#include "jvm_options.h"
+#include "launch_settings.h"
+
+namespace {
+
+// Options that only make sense inside the launcher, or that the script replaces: the exit
+// hook, the signal switch, the working directory (the cd line) and the records of where
+// options came from.
+bool isLauncherOnlyOption(std::string_view option) {
+  return option == "exit" || option == "-Xrs" || option.starts_with("-Duser.dir") ||
+         option.starts_with("-Dlauncher.commandline") || option.starts_with("-Dlauncher.config");
+}
+
+const char* subTypeFlag(int32_t subType) {
+  switch (subType) {
+    case kSubTypeClassic: return " -classic";
+    case kSubTypeHotspot: return " -hotspot";
+    case kSubTypeClient: return " -client";
+    case kSubTypeServer: return " -server";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+// Only the space makes the text a quoted word; nothing inside is escaped.
+std::string japQuoteSpaces(const std::string& text) {
+  if (text.find(' ') == std::string::npos) return text;
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted += text;
+  quoted += '"';
+  return quoted;
+}
+
+// Output: an optional cd block, then one line: the java program, the VM type flag, the
+// options, the class and the application arguments.
+void japPrintJavaCmd(const std::string& className) {
+  std::string script;
+  if (std::optional<std::string> dir = cfgGetCurrentDir()) {
+    script += "# All paths passed to the launcher command must be absolute for this cd to be valid\n";
+    script += "cd " + japQuoteSpaces(*dir) + "\n\n";
+  }
+  std::string program = jopGetJavaHome().value_or("") + "/bin/java";
+  if (optIsOptionOn("+javag", true)) program += "_g";
+  script += japQuoteSpaces(program);
+  script += subTypeFlag(jevGetJVMSubType());
+
+  if (const VmOptionList* options = jopGetJavaVMOptions()) {
+    size_t count = jopGetJavaVMOptionsCount();
+    for (size_t i = 0; i < count && i < options->size(); ++i) {
+      const std::string& option = (*options)[i].optionString;
+      if (option.starts_with("-Dlauncher.program")) {
+        script += ' ';
+        script += japQuoteSpaces("-Dlauncher.program=" + program);
+      } else if (!isLauncherOnlyOption(option)) {
+        script += ' ';
+        script += japQuoteSpaces(option);
+      }
+    }
+  }
+  script += ' ';
+  script += className;
+  for (const std::string& argument : optGetApplicationArgList()) {
+    script += ' ';
+    script += japQuoteSpaces(argument);
+  }
+  script += '\n';
+  fwrite(script.data(), 1, script.size(), stdout);
+  fflush(stdout);
+}
