@@ -53,6 +53,15 @@ class ConfigReader : public testing::Test {
     return result;
   }
 
+  // Reads the file as the +config file, so that relative names resolve against it.
+  bool readMain(const std::string& path, std::string& err) const {
+    EXPECT_TRUE(cfgSetDefaultConfigFile(path));
+    testing::internal::CaptureStderr();
+    bool result = cfgProcessConfig();
+    err = testing::internal::GetCapturedStderr();
+    return result;
+  }
+
   static std::optional<std::string> var(const std::string& name) { return cfgGetVar(name, ""); }
 
   std::string dir_;
@@ -143,9 +152,8 @@ TEST_F(ConfigReader, MissingAndUnreadableFiles) {
 TEST_F(ConfigReader, IncludeReportsTwiceWithEachFilesLineNumbers) {
   std::string inner = write("conf/inner.config", "set I=1\n\n# x\nbogus line\n");
   std::string outer = write("conf/outer.config", "# c\nset A=1\ninclude inner.config\nset Z=9\n");
-  cfgInclude(outer);  // sets the current file as the main reader does
   std::string err;
-  EXPECT_FALSE(read(outer, err));
+  EXPECT_FALSE(readMain(outer, err));
   EXPECT_EQ(err, "Error: Unrecognized directive 'bogus line' at line 4 in configuration file '" + inner + "'.\n" +
                      "Error: Unable to process 'include inner.config' at line 3 in configuration file '" + outer +
                      "'.\n");
@@ -210,7 +218,6 @@ TEST_F(ConfigReader, IncludeDirReadsEveryConfigFileAndNeverFails) {
   write("d/f.txt", "set F=1\n");
   write("d/g.config", "set G=$var(A)\n");
   std::string outer = write("outer.config", "includedir d\nset Z=1\n");
-  cfgInclude(outer);
   std::string err;
   testing::internal::CaptureStderr();
   EXPECT_TRUE(cfgIncludeDir(dir_ + "/d"));
@@ -225,7 +232,7 @@ TEST_F(ConfigReader, IncludeDirReadsEveryConfigFileAndNeverFails) {
   cfgTerm();
   cfgInit();
   write("d/h.config", "includedir .\n");
-  EXPECT_TRUE(read(outer, err));
+  EXPECT_TRUE(readMain(outer, err));
   EXPECT_NE(err.find("Error: Configuration file '" + dir_ + "/d/h.config' is already being read at line 1 in "
                      "configuration file '" + dir_ + "/d/h.config'.\n"),
             std::string::npos)
