@@ -1,11 +1,10 @@
 // End-to-end tests of the command line: the usage text a rejected command line prints,
 // and shell mode handing its files to a running instance.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
@@ -21,7 +20,8 @@ namespace {
 const std::string kClassPathArgs = " <directories and zip/jar files separated by path separators>";
 
 std::string usageText(const AppTree& tree, const std::string& conditionalRows) {
-  return "Usage: " + tree.launcher() + " <+options> <args>\n\n"
+  return "Usage: " + tree.launcher() +
+         " <+options> <args>\n\n"
          "where options include:\n"
          "    +help\n\tPrints this help message\n" +
          conditionalRows +
@@ -36,9 +36,14 @@ std::string usageText(const AppTree& tree, const std::string& conditionalRows) {
          "    +clientvm\n\tSelects the HotSpot Client VM 2.0 [JDK 1.3]\n"
          "    +servervm\n\tSelects the HotSpot Server VM 2.0 [JDK 1.3]\n"
          "    +classpath\n\tSame as +classpath/a\n"
-         "    +classpath/a" + kClassPathArgs + "\n\tAppends to the classpath from the config file\n"
-         "    +classpath/p" + kClassPathArgs + "\n\tPrepends to the classpath from the config file\n"
-         "    +classpath/r" + kClassPathArgs + "\n\tReplaces the classpath from the config file\n";
+         "    +classpath/a" +
+         kClassPathArgs +
+         "\n\tAppends to the classpath from the config file\n"
+         "    +classpath/p" +
+         kClassPathArgs +
+         "\n\tPrepends to the classpath from the config file\n"
+         "    +classpath/r" +
+         kClassPathArgs + "\n\tReplaces the classpath from the config file\n";
 }
 
 // A listener on 127.0.0.1 at an ephemeral port that collects what each of the expected
@@ -51,8 +56,8 @@ class Listener {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 8) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd_, 8) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
       return;
     }
     port_ = ntohs(address.sin_port);

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "config_reader.h"
-#include "trace.h"
 #include "signals.h"
+#include "trace.h"
 
 namespace {
 

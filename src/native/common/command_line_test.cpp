@@ -61,10 +61,11 @@ TEST_F(CommandLine, OptionsAndApplicationArgumentsInterleave) {
 }
 
 TEST_F(CommandLine, ExactAndPrefixRows) {
-  Args args = {"-Xmx256m", "-verbose", "-verbose:gc", "-verbosegc", "-Dfoo=bar", "-Dfoo",
-               "-dfoo", "+classpathfoo", "+javahomeX", "-x"};
+  Args args = {"-Xmx256m", "-verbose", "-verbose:gc",   "-verbosegc", "-Dfoo=bar",
+               "-Dfoo",    "-dfoo",    "+classpathfoo", "+javahomeX", "-x"};
   EXPECT_TRUE(optParseArgument(args));
-  EXPECT_EQ(optGetArgumentList(), (Args{"-Xmx256m", "-verbose", "-verbose:gc", "-verbosegc", "-Dfoo=bar", "-Dfoo"}));
+  EXPECT_EQ(optGetArgumentList(),
+            (Args{"-Xmx256m", "-verbose", "-verbose:gc", "-verbosegc", "-Dfoo=bar", "-Dfoo"}));
   EXPECT_EQ(optGetApplicationArgList(), (Args{"-dfoo", "+classpathfoo", "+javahomeX", "-x"}));
   EXPECT_FALSE(optIsOptionOn("-X", false));
 }
@@ -180,8 +181,13 @@ TEST_F(CommandLine, UsageTextListsTheUnconditionalRows) {
       "    +clientvm\n\tSelects the HotSpot Client VM 2.0 [JDK 1.3]\n"
       "    +servervm\n\tSelects the HotSpot Server VM 2.0 [JDK 1.3]\n"
       "    +classpath\n\tSame as +classpath/a\n"
-      "    +classpath/a" + classPathArgs + "\n\tAppends to the classpath from the config file\n"
-      "    +classpath/p" + classPathArgs + "\n\tPrepends to the classpath from the config file\n"
-      "    +classpath/r" + classPathArgs + "\n\tReplaces the classpath from the config file\n";
+      "    +classpath/a" +
+      classPathArgs +
+      "\n\tAppends to the classpath from the config file\n"
+      "    +classpath/p" +
+      classPathArgs +
+      "\n\tPrepends to the classpath from the config file\n"
+      "    +classpath/r" +
+      classPathArgs + "\n\tReplaces the classpath from the config file\n";
   EXPECT_EQ(out, expected);
 }
