@@ -5,9 +5,12 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "exit_codes.h"
 #include "name_value_list.h"
@@ -93,17 +96,28 @@ std::optional<std::string> cfgGetBootClassPath() { return utlPathArrayToString(b
 
 bool cfgGetZepSafetyNet() { return zepSaftyNet; }
 
-// Adds every jar and zip file of the directory to the array, the new entries sorted by
-// name ignoring case; entries already there keep their place. A directory that cannot
-// be read adds nothing. Finding j2ee.jar ends the process unless the check is off.
+// Adds every jar and zip file of the directory to the array, the new entries in
+// ascending order of their text ignoring case; entries already there keep their place.
+// A directory that cannot be read adds nothing. Finding j2ee.jar ends the process unless
+// the check is off.
+//
+// All new entries share the prefix "<directory>/", so their order is that of the file
+// names ignoring case. The names are put in that order before they are added, each
+// lower-cased once, which gives the array's own tail sort's result (ties keep listing
+// order) without its per-comparison case folding: a scan stays near linear.
 void cfgAddJarsToPath(const std::string& directory, PathArray& array) {
   std::string dir = utlMakeAbsPath(utlFixDirSeparators(directory), cfgIsMakePathsAbsolute());
   DIR* handle = ::opendir(dir.c_str());
   if (handle == nullptr) return;
-  size_t first = array.size();
   std::string prefix = dir.ends_with('/') ? dir : dir + "/";
+  struct Candidate {
+    std::string key;
+    std::string path;
+  };
+  std::vector<Candidate> candidates;
   while (const dirent* entry = ::readdir(handle)) {
     if (strcasecmp(entry->d_name, "j2ee.jar") == 0 && zepSaftyNet && !cfgIsAllowRIEnabled()) {
+      ::closedir(handle);
       std::fprintf(stderr, "Sun's J2EE Reference Implementation found in '%s/j2ee.jar'.\n", dir.c_str());
       std::fputs("Vantrel and Sun's J2EE are mutually exclusive. Uninstall J2EE.\n", stderr);
       std::exit(kExitFailure);
@@ -111,10 +125,14 @@ void cfgAddJarsToPath(const std::string& directory, PathArray& array) {
     if (!isJarName(entry->d_name)) continue;
     std::string path = prefix + entry->d_name;
     if (skipPath && utlListGet(skipPath.get(), path) != nullptr) continue;
-    utlAddPathUnique(array, path, false);
+    std::string key(entry->d_name);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    candidates.push_back(Candidate{.key = std::move(key), .path = std::move(path)});
   }
   ::closedir(handle);
-  if (array.size() - first >= 2) array.sortTailIgnoringCase(first);
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.key < b.key; });
+  for (const Candidate& candidate : candidates) utlAddPathUnique(array, candidate.path, false);
 }
 
 bool cfgAddPath(const std::string& argument) {
