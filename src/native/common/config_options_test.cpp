@@ -58,7 +58,8 @@ class ConfigOptions : public testing::Test {
 };
 
 TEST_F(ConfigOptions, PropertiesFollowOptionsAfterFinalisation) {
-  ASSERT_TRUE(read("vmprop a=1\nvmparam -Xss1m\nvmprop b=2\nvmparam -Xint\nvmprop java.security.policy=/x/y\n"));
+  ASSERT_TRUE(
+      read("vmprop a=1\nvmparam -Xss1m\nvmprop b=2\nvmparam -Xint\nvmprop java.security.policy=/x/y\n"));
   EXPECT_EQ(cfgGetJavaVMOptions(), nullptr);
   EXPECT_EQ(cfgGetJavaVMOptionsCount(), 0u);
   EXPECT_TRUE(cfgIsPropSet("-Djava.security.policy="));
@@ -93,11 +94,13 @@ TEST_F(ConfigOptions, MergedRecordsKeepTheirExtraInformation) {
 }
 
 TEST_F(ConfigOptions, JarScanAddsJarsAndZipsSortedIgnoringCase) {
-  for (const char* name : {"lib/x.JAR", "lib/a.zip", "lib/readme.txt", "lib/.jar", "lib/sub.jar.old", "lib/B.jar"})
+  for (const char* name :
+       {"lib/x.JAR", "lib/a.zip", "lib/readme.txt", "lib/.jar", "lib/sub.jar.old", "lib/B.jar"})
     touch(name);
   touch("first.jar");
   ASSERT_TRUE(read("addpath first.jar\naddjars lib\naddjars lib\naddjars missing\n"));
-  EXPECT_EQ(classPath(), (Strings{dir + "/first.jar", dir + "/lib/a.zip", dir + "/lib/B.jar", dir + "/lib/x.JAR"}));
+  EXPECT_EQ(classPath(),
+            (Strings{dir + "/first.jar", dir + "/lib/a.zip", dir + "/lib/B.jar", dir + "/lib/x.JAR"}));
 }
 
 TEST_F(ConfigOptions, SkipPathsBeforeAndAfterTheScan) {

@@ -49,10 +49,8 @@ struct VMTypeName {
   int32_t subType;
 };
 constexpr VMTypeName vmTypeList[] = {
-    {.name = "classic", .subType = kSubTypeClassic},
-    {.name = "hotspot", .subType = kSubTypeHotspot},
-    {.name = "client", .subType = kSubTypeClient},
-    {.name = "server", .subType = kSubTypeServer},
+    {.name = "classic", .subType = kSubTypeClassic},    {.name = "hotspot", .subType = kSubTypeHotspot},
+    {.name = "client", .subType = kSubTypeClient},      {.name = "server", .subType = kSubTypeServer},
     {.name = "jvmdefault", .subType = kSubTypeDefault},
 };
 
@@ -80,7 +78,8 @@ std::optional<int32_t> parseWholeNumber(const std::string& text) {
   char* end = nullptr;
   errno = 0;
   long long value = std::strtoll(start, &end, 10);
-  if (end == start || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  if (end == start || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
+    return std::nullopt;
   return static_cast<int32_t>(value);
 }
 

@@ -91,7 +91,8 @@ TEST_F(LaunchSettings, ClassSpecifications) {
   EXPECT_EQ(cfgGetMainMethod(), "main");
   EXPECT_EQ(cfgGetExitClass(), "com.example.Server");
 
-  ASSERT_TRUE(read("mainclass com.example.Server.start()\nusageclass Usage.print()\nexitclass com.example.Stop\n"));
+  ASSERT_TRUE(
+      read("mainclass com.example.Server.start()\nusageclass Usage.print()\nexitclass com.example.Stop\n"));
   EXPECT_EQ(cfgGetMainClass(), "com.example.Server");
   EXPECT_EQ(cfgGetMainMethod(), "start");
   EXPECT_EQ(cfgGetUsageClass(), "Usage");
@@ -125,7 +126,8 @@ TEST_F(LaunchSettings, VMType) {
   ASSERT_TRUE(read("vmtype jvmdefault\n"));
   EXPECT_EQ(jevGetJVMSubType(), kSubTypeDefault);
   EXPECT_FALSE(read("vmtype fast\n"));
-  EXPECT_EQ(err, message("Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.", "vmtype fast"));
+  EXPECT_EQ(err, message("Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'.",
+                         "vmtype fast"));
   EXPECT_FALSE(read("vmtype Server\n"));
   ASSERT_TRUE(read("vmtype server\n"));
   EXPECT_EQ(jevGetJVMSubType(), kSubTypeServer);
@@ -165,8 +167,10 @@ TEST_F(LaunchSettings, HeapSizeTraceAndLimit) {
   ut_treset(nullptr);
   std::string trace = testing::internal::GetCapturedStdout();
   EXPECT_NE(trace.find("\t*** The OS returned a total physical memory of 4096 Megabytes"), std::string::npos);
-  EXPECT_NE(trace.find("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb"), std::string::npos);
-  EXPECT_NE(trace.find("\t*** We passed the following memory parameter to the VM: -Xmx1024m"), std::string::npos);
+  EXPECT_NE(trace.find("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb"),
+            std::string::npos);
+  EXPECT_NE(trace.find("\t*** We passed the following memory parameter to the VM: -Xmx1024m"),
+            std::string::npos);
 
   std::string longest = "vmmemmin " + std::string(115, '9') + "\n";
   EXPECT_TRUE(read(longest));

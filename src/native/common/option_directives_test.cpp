@@ -96,8 +96,9 @@ TEST_F(OptionDirectives, SetFromOptionAbsentOrWithoutValue) {
 }
 
 TEST_F(OptionDirectives, UsageLinesKeepFirstOrderAndLatestText) {
-  ASSERT_TRUE(read("setfromoption a=-a:first\nsetfromoption b=-b:  bee\nsetfromoption c=-a:again\n"
-                   "setfromoption d=-d:\n"));
+  ASSERT_TRUE(
+      read("setfromoption a=-a:first\nsetfromoption b=-b:  bee\nsetfromoption c=-a:again\n"
+           "setfromoption d=-d:\n"));
   testing::internal::CaptureStdout();
   cfgPrintUsage();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "    -a <value>\tagain\n    -b <value>\tbee\n");

@@ -62,7 +62,8 @@ std::optional<uint64_t> controlGroupLimit() {
     }
   }
   if (memory) {
-    if (std::optional<uint64_t> limit = limitOfGroup("/sys/fs/cgroup/memory", *memory, "memory.limit_in_bytes"))
+    if (std::optional<uint64_t> limit =
+            limitOfGroup("/sys/fs/cgroup/memory", *memory, "memory.limit_in_bytes"))
       return limit;
   }
   if (unified) return limitOfGroup("/sys/fs/cgroup", *unified, "memory.max");
@@ -73,7 +74,8 @@ std::optional<uint64_t> controlGroupLimit() {
 
 std::optional<uint64_t> sysinfoParseMemoryLimit(const std::string& text) {
   std::string_view value(text);
-  while (!value.empty() && (value.back() == '\n' || value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  while (!value.empty() && (value.back() == '\n' || value.back() == ' ' || value.back() == '\t'))
+    value.remove_suffix(1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   if (value.empty() || value == "max") return std::nullopt;
   uint64_t limit = 0;

@@ -17,7 +17,8 @@ TEST(Sysinfo, ParsesControlGroupLimits) {
 }
 
 TEST(Sysinfo, TotalIsAtMostThePhysicalMemory) {
-  uint64_t physical = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) * static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES));
+  uint64_t physical =
+      static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) * static_cast<uint64_t>(::sysconf(_SC_PHYS_PAGES));
   uint64_t total = getTotalPhysMem();
   EXPECT_GT(total, 0u);
   EXPECT_LE(total, physical);
