@@ -53,6 +53,34 @@ void refuseReferenceImplementation(const PathArray& classPath) {
   }
 }
 
+// A class path to merge: the text to use and the text the source gave before the security
+// check.
+struct ClassPathSource {
+  const std::optional<std::string>* text;
+  const std::optional<std::string>* recorded;
+};
+
+// Adds the elements of a ':'-separated source that are not yet in the list. Both sources
+// are joined path arrays, whose elements were normalised and found to exist when they were
+// added moments ago; as long as the security check left the text alone they are only
+// de-duplicated, which spares a second look at every file of a long class path. A text the
+// check changed is taken apart and checked element by element.
+void mergeSource(PathArray& merged, const ClassPathSource& source) {
+  if (!source.text->has_value()) return;
+  const std::string& text = **source.text;
+  if (text != source.recorded->value_or(std::string())) {
+    utlPathStringToArray(merged, text, false);
+    return;
+  }
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(':', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) merged.append(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 void addBootClassPath(const std::string& bootClassPath) {
   ut_tproda("Final validation of bootclasspath");
   std::optional<std::string> secure = utlEnsurePathIsSecure(bootClassPath);
@@ -98,22 +126,26 @@ void jopFinalizeClassPath() {
   if (!configured && !commandLine) return;
 
   ut_tproda("Final validation of classpath");
+  const std::optional<std::string> configuredAsRecorded = configured;
+  const std::optional<std::string> commandLineAsRecorded = commandLine;
   configured = utlEnsurePathIsSecure(configured);
   commandLine = utlEnsurePathIsSecure(commandLine);
   if (!configured && !commandLine) return;
 
-  // Elements that no longer exist and repeats are dropped; a repeat keeps its first place.
+  // Repeats are dropped; a repeat keeps its first place.
   PathArray merged;
-  const std::optional<std::string>* order[2] = {&configured, &commandLine};
+  const ClassPathSource configuredSource = {&configured, &configuredAsRecorded};
+  const ClassPathSource commandLineSource = {&commandLine, &commandLineAsRecorded};
+  const ClassPathSource* order[2] = {&configuredSource, &commandLineSource};
   if (classPathLocation == kClassPathPrepend) {
-    order[0] = &commandLine;
-    order[1] = &configured;
+    order[0] = &commandLineSource;
+    order[1] = &configuredSource;
   } else if (classPathLocation == kClassPathReplace) {
-    order[0] = &commandLine;
+    order[0] = &commandLineSource;
     order[1] = nullptr;
   }
-  for (const std::optional<std::string>* source : order) {
-    if (source != nullptr && source->has_value()) utlPathStringToArray(merged, **source, false);
+  for (const ClassPathSource* source : order) {
+    if (source != nullptr) mergeSource(merged, *source);
   }
 
   refuseReferenceImplementation(merged);
