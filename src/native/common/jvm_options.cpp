@@ -2,6 +2,8 @@
 // configuration's and the launcher's own into the final list the VM is created with.
 #include "jvm_options.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 
@@ -137,7 +139,10 @@ void jopFinalizeJVMOptions() {
   jopConsolidateParams("launcher.commandline.params", params);
   const VmOptionList* configured = cfgGetJavaVMOptions();
   VmOptionList configuredOptions;
-  if (configured != nullptr) configuredOptions.assign(configured->begin(), configured->begin() + cfgGetJavaVMOptionsCount());
+  if (configured != nullptr) {
+    size_t count = std::min(cfgGetJavaVMOptionsCount(), configured->size());
+    configuredOptions.assign(configured->begin(), configured->begin() + static_cast<std::ptrdiff_t>(count));
+  }
   jopConsolidateParams("launcher.config.params", configuredOptions);
 
   VmOptionList commandLineSet = std::exchange(params, VmOptionList());
