@@ -36,15 +36,25 @@ e2e::RunResult runScript(const AppTree& tree, const std::string& script) {
   return e2e::runProgram("/bin/sh", {"sh", file}, Env(), options);
 }
 
-// The option strings the launcher hands to the VM, from the trace of a real start.
+// The option strings the launcher hands to the VM, from the trace of a real start:
+// "    option[ n] = '<text>'" per option, where the text may run over several lines (the
+// consolidated properties), and "'exit' (JNI Invocation API JVM exit hook)" for the hook.
 std::vector<std::string> tracedOptions(const std::string& trace) {
   std::vector<std::string> options;
-  for (const std::string& line : e2e::lines(trace)) {
-    size_t at = line.find("    option[");
-    if (at == std::string::npos) continue;
-    size_t open = line.find("] = '", at);
-    if (open == std::string::npos || line.back() != '\'') continue;
-    options.push_back(line.substr(open + 5, line.size() - open - 6));
+  for (size_t pos = trace.find("    option["); pos != std::string::npos; pos = trace.find("    option[", pos)) {
+    size_t open = trace.find("] = '", pos);
+    if (open == std::string::npos) break;
+    size_t start = open + 5;
+    const std::string hook = "exit' (JNI Invocation API JVM exit hook)\n";
+    if (trace.compare(start, hook.size(), hook) == 0) {
+      options.push_back("exit");
+      pos = start;
+      continue;
+    }
+    size_t end = trace.find("'\n", start);
+    if (end == std::string::npos) break;
+    options.push_back(trace.substr(start, end - start));
+    pos = end;
   }
   return options;
 }
