@@ -54,7 +54,7 @@ constexpr VMTypeName vmTypeList[] = {
     {.name = "jvmdefault", .subType = kSubTypeDefault},
 };
 
-// Class specification: "pkg.Class" keeps the method; "pkg.Class.method()" sets both;
+// Class and method argument: "pkg.Class" keeps the method; "pkg.Class.method()" sets both;
 // "method()" gives the empty class.
 void cfgSplitClassIntoClassAndMethod(const std::string& argument, std::optional<std::string>& classSlot,
                                      std::optional<std::string>& methodSlot) {
