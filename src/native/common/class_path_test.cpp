@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,37 +17,23 @@
 #include "jvm_options.h"
 #include "launcher_location.h"
 #include "option_directives.h"
+#include "test_support.h"
 
 namespace {
 
-class ClassPath : public testing::Test {
+class ClassPath : public testsupport::LauncherModules {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/class-path-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
+    ASSERT_FALSE(dir_.empty());
     unsetenv("ZEP_NO_SAFETY_NET");
-    jevTerm();
-    optInit();
-    cfgInit();
-    jopInit();
-    hmdSetFullLauncherFileName("/opt/app/bin/server");
+    LauncherModules::SetUp();
   }
   void TearDown() override {
-    jopTerm();
-    cfgTerm();
-    optTerm();
-    jevTerm();
-    hmdSetFullLauncherFileName("");
+    LauncherModules::TearDown();
     unsetenv("ZEP_NO_SAFETY_NET");
-    std::filesystem::remove_all(dir_);
   }
 
-  std::string make(const std::string& name) const {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path) << "x";
-    return path;
-  }
+  std::string make(const std::string& name) const { return temp_.write(name, "x"); }
 
   // The class path options of the final list, in order.
   static std::vector<std::string> classPathOptions() {
@@ -72,7 +57,8 @@ class ClassPath : public testing::Test {
     jopInit();
   }
 
-  std::string dir_;
+  const testsupport::TempDir temp_;
+  const std::string dir_ = temp_.root();
 };
 
 TEST_F(ClassPath, ModesMergeInTheirOrder) {

@@ -4,41 +4,25 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "config_reader.h"
+#include "test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-class ConfigOptions : public testing::Test {
+class ConfigOptions : public testsupport::ConfigFileTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/config-options-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(dir.empty());
     cfgInit();
   }
-  void TearDown() override {
-    cfgTerm();
-    fs::remove_all(dir);
-  }
+  void TearDown() override { cfgTerm(); }
 
-  // Reads the text as an included file, which makes it the current file: relative
-  // paths resolve against the test directory.
-  bool read(const std::string& text) {
-    std::string file = dir + "/test.config";
-    std::ofstream(file, std::ios::trunc) << text;
-    return cfgInclude(file);
-  }
+  // Reads the file, leaving its messages on standard error.
+  bool read(const std::string& text) { return include(text); }
 
-  void touch(const std::string& name) {
-    fs::create_directories(fs::path(dir + "/" + name).parent_path());
-    std::ofstream(dir + "/" + name) << "x";
-  }
+  void touch(const std::string& name) { temp.write(name, "x"); }
 
   Strings classPath() {
     std::optional<std::string> joined = cfgGetClassPath();
@@ -53,8 +37,6 @@ class ConfigOptions : public testing::Test {
     }
     return entries;
   }
-
-  std::string dir;
 };
 
 TEST_F(ConfigOptions, PropertiesFollowOptionsAfterFinalisation) {

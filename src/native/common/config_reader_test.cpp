@@ -8,10 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "config_macros.h"
 #include "launcher_location.h"
+#include "test_support.h"
 
 namespace {
 
@@ -26,23 +26,17 @@ std::string recordWithComment(const std::string& comment) {
 class ConfigReader : public testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/config-reader-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
+    ASSERT_FALSE(dir_.empty());
     cfgInit();
   }
   void TearDown() override {
     cfgTerm();
     hmdSetFullLauncherFileName("");
     hmdSetFullLauncherPath("");
-    std::filesystem::remove_all(dir_);
   }
 
   std::string write(const std::string& relative, const std::string& text) const {
-    std::string path = dir_ + "/" + relative;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    return temp_.write(relative, text);
   }
 
   // Reads the file, giving its result and what it wrote on standard error.
@@ -64,7 +58,8 @@ class ConfigReader : public testing::Test {
 
   static std::optional<std::string> var(const std::string& name) { return cfgGetVar(name, ""); }
 
-  std::string dir_;
+  const testsupport::TempDir temp_;
+  const std::string dir_ = temp_.root();
 };
 
 }  // namespace

@@ -13,26 +13,12 @@
 #include "jvm_options.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "test_support.h"
 
 namespace {
 
-class JavaCommand : public testing::Test {
+class JavaCommand : public testsupport::LauncherModules {
  protected:
-  void SetUp() override {
-    jevTerm();
-    optInit();
-    cfgInit();
-    jopInit();
-    hmdSetFullLauncherFileName("/opt/app/bin/server");
-  }
-  void TearDown() override {
-    jopTerm();
-    cfgTerm();
-    optTerm();
-    jevTerm();
-    hmdSetFullLauncherFileName("");
-  }
-
   static std::string script(const std::string& className) {
     testing::internal::CaptureStdout();
     japPrintJavaCmd(className);

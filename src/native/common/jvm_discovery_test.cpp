@@ -2,18 +2,15 @@
 #include "jvm_discovery.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "config_reader.h"
 #include "jvm_library.h"
 #include "jvm_options.h"
+#include "test_support.h"
 
 namespace {
 
@@ -21,48 +18,8 @@ namespace fs = std::filesystem;
 
 const std::string kArch = LAUNCHER_JDK_ARCH;
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/jev-test-XXXXXX";
-    root_ = ::mkdtemp(name);
-  }
-  ~TempDir() { fs::remove_all(root_); }
-  std::string path(const std::string& relative) const { return root_ + "/" + relative; }
-  std::string write(const std::string& relative, const std::string& text = "", mode_t mode = 0644) const {
-    std::string full = path(relative);
-    fs::create_directories(fs::path(full).parent_path());
-    std::ofstream(full) << text;
-    ::chmod(full.c_str(), mode);
-    return full;
-  }
-  const std::string& root() const { return root_; }
-
- private:
-  std::string root_;
-};
-
-// Sets or clears an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value->c_str(), 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
 
 // A Sun JDK of the 1.4 layout: jre/lib/<arch>/jvm.cfg and the libraries asked for.
 std::string makeJdk14(const TempDir& dir, const std::string& cfg, bool client, bool server) {
@@ -85,19 +42,8 @@ std::string makeJre13(const TempDir& dir, const std::string& cfg, bool client, b
   return dir.path("jre");
 }
 
-class JvmDiscovery : public ::testing::Test {
+class JvmDiscovery : public testsupport::VmModules {
  protected:
-  void SetUp() override {
-    jopInit();
-    jevTerm();
-    jmdReset();
-  }
-  void TearDown() override {
-    jevTerm();
-    jmdReset();
-    jopTerm();
-  }
-
   // Runs the library-directory search on the home; the directory or none, and stderr.
   std::optional<std::string> libDir(const std::string& home, std::string* err = nullptr) {
     jopSetJavaHome(home);

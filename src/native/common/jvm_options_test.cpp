@@ -14,27 +14,17 @@
 #include "jvm_discovery.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "test_support.h"
 
 namespace {
 
 constexpr const char* kJdkHome = "/usr/lib/jvm/java-17-openjdk-amd64";
 
-class JvmOptions : public testing::Test {
+class JvmOptions : public testsupport::LauncherModules {
  protected:
   void SetUp() override {
     unsetenv("ZEP_NO_SAFETY_NET");
-    jevTerm();
-    optInit();
-    cfgInit();
-    jopInit();
-    hmdSetFullLauncherFileName("/opt/app/bin/server");
-  }
-  void TearDown() override {
-    jopTerm();
-    cfgTerm();
-    optTerm();
-    jevTerm();
-    hmdSetFullLauncherFileName("");
+    LauncherModules::SetUp();
   }
 
   static std::vector<std::string> finalOptions() {

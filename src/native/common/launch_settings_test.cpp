@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "app_arguments.h"
 #include "config_options.h"
 #include "config_reader.h"
 #include "jvm_discovery.h"
 #include "jvm_options.h"
+#include "test_support.h"
 #include "trace.h"
 
 namespace {
@@ -22,12 +22,10 @@ namespace fs = std::filesystem;
 uint64_t memoryMiB = 0;
 uint64_t fakeMemory() { return memoryMiB * 1048576; }
 
-class LaunchSettings : public testing::Test {
+class LaunchSettings : public testsupport::ConfigFileTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/launch-settings-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(dir.empty());
     jopInit();
     jevTerm();
     optAppArgumentsReset();
@@ -38,18 +36,6 @@ class LaunchSettings : public testing::Test {
     jopTerm();
     jevTerm();
     optAppArgumentsReset();
-    fs::remove_all(dir);
-  }
-
-  // Reads the text as an included file, which makes it the current file: relative
-  // paths resolve against the test directory.
-  bool read(const std::string& text) {
-    std::string file = dir + "/test.config";
-    std::ofstream(file, std::ios::trunc) << text;
-    testing::internal::CaptureStderr();
-    bool ok = cfgInclude(file);
-    err = testing::internal::GetCapturedStderr();
-    return ok;
   }
 
   std::vector<std::string> options() {
@@ -58,15 +44,6 @@ class LaunchSettings : public testing::Test {
     for (const VmOption& option : *cfgGetJavaVMOptions()) texts.push_back(option.optionString);
     return texts;
   }
-
-  std::string message(const char* format, const std::string& line) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof buffer, format, line.c_str(), 1, (dir + "/test.config").c_str());
-    return std::string(buffer) + "\n";
-  }
-
-  std::string dir;
-  std::string err;
 };
 
 using Strings = std::vector<std::string>;

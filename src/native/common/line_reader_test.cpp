@@ -2,30 +2,14 @@
 #include "line_reader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <vector>
+
+#include "test_support.h"
 
 namespace {
 
-class TempFile {
- public:
-  explicit TempFile(const std::string& content) {
-    char name[] = "/tmp/line-reader-test-XXXXXX";
-    int fd = ::mkstemp(name);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << content;
-  }
-  ~TempFile() { ::unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testsupport::TempFile;
 
 struct Line {
   std::string text;

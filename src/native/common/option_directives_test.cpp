@@ -5,63 +5,35 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "app_arguments.h"
 #include "config_macros.h"
 #include "config_reader.h"
+#include "test_support.h"
 #include "trace.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-class OptionDirectives : public testing::Test {
+class OptionDirectives : public testsupport::ConfigFileTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/option-directives-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(dir.empty());
     optAppArgumentsReset();
     cfgInit();
   }
   void TearDown() override {
     cfgTerm();
     optAppArgumentsReset();
-    fs::remove_all(dir);
   }
 
-  // Reads the text as an included file, which makes it the current file: relative
-  // paths resolve against the test directory.
-  bool read(const std::string& text) {
-    std::string file = dir + "/test.config";
-    std::ofstream(file, std::ios::trunc) << text;
-    testing::internal::CaptureStderr();
-    bool ok = cfgInclude(file);
-    err = testing::internal::GetCapturedStderr();
-    return ok;
-  }
-
-  // The same, with the trace lines it wrote.
+  // Reads the text, keeping the trace lines it wrote.
   bool readTraced(const std::string& text) {
-    testing::internal::CaptureStdout();
-    ut_treset("-p");
-    bool ok = read(text);
-    ut_treset(nullptr);
-    trace = testing::internal::GetCapturedStdout();
+    bool ok = false;
+    trace = testsupport::traceOf([&] { ok = read(text); });
     return ok;
   }
 
-  std::string message(const char* format, const std::string& line) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof buffer, format, line.c_str(), 1, (dir + "/test.config").c_str());
-    return std::string(buffer) + "\n";
-  }
-
-  std::string dir;
-  std::string err;
   std::string trace;
 };
 

@@ -6,24 +6,11 @@
 
 #include <fstream>
 
+#include "test_support.h"
+
 namespace {
 
-class TempFile {
- public:
-  explicit TempFile(const std::string& content) {
-    char name[] = "/tmp/zip-comment-test-XXXXXX";
-    int fd = ::mkstemp(name);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << content;
-  }
-  ~TempFile() { ::unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testsupport::TempFile;
 
 // An end-of-central-directory record announcing a comment of the given length.
 std::string record(size_t commentLength) {

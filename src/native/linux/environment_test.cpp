@@ -16,31 +16,13 @@
 #include "jvm_discovery.h"
 #include "jvm_library.h"
 #include "jvm_options.h"
+#include "test_support.h"
 
 namespace {
 
 const std::string kJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value->c_str(), 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testsupport::ScopedEnv;
 
 std::string contentOf(const std::string& path) {
   std::ifstream in(path);
@@ -49,20 +31,16 @@ std::string contentOf(const std::string& path) {
   return text.str();
 }
 
-class Environment : public ::testing::Test {
+class Environment : public testsupport::VmModules {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(kJdk + "/lib/modules")) GTEST_SKIP() << "no OpenJDK 17 here";
     cfgInit();
-    jopInit();
-    jevTerm();
-    jmdReset();
+    VmModules::SetUp();
     jopSetJavaHome(kJdk);
   }
   void TearDown() override {
-    jevTerm();
-    jmdReset();
-    jopTerm();
+    VmModules::TearDown();
     cfgTerm();
   }
   const std::string required = kJdk + "/lib/server:" + kJdk + "/lib";

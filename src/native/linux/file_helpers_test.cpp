@@ -2,30 +2,13 @@
 #include "file_helpers.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include "test_support.h"
 
 namespace {
 
-class TempFile {
- public:
-  explicit TempFile(const std::string& content, mode_t mode = 0644) {
-    char name[] = "/tmp/file-helpers-test-XXXXXX";
-    int fd = ::mkstemp(name);
-    EXPECT_GE(fd, 0);
-    ::close(fd);
-    path_ = name;
-    std::ofstream(path_, std::ios::binary) << content;
-    ::chmod(path_.c_str(), mode);
-  }
-  ~TempFile() { ::unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testsupport::TempFile;
 
 FileAccessInfo record(uint32_t mode, uint32_t owner = ::geteuid(), uint32_t group = ::getegid()) {
   return FileAccessInfo{.valid = true, .path = "/f", .owner = owner, .group = group, .mode = 0100000 | mode};

@@ -10,6 +10,7 @@
 
 #include "jvm_discovery.h"
 #include "jvm_options.h"
+#include "test_support.h"
 
 namespace {
 
@@ -19,40 +20,9 @@ VmInfo info(int32_t subType, int32_t jvmType, int32_t version) {
   return VmInfo{.subType = subType, .jvmType = jvmType, .version = version, .vendor = kVendorSun};
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value->c_str(), 1);
-    else
-      ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
+using testsupport::ScopedEnv;
 
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-class JvmLibrary : public ::testing::Test {
- protected:
-  void SetUp() override {
-    jopInit();
-    jevTerm();
-    jmdReset();
-  }
-  void TearDown() override {
-    jevTerm();
-    jmdReset();
-    jopTerm();
-  }
-};
+class JvmLibrary : public testsupport::VmModules {};
 
 TEST_F(JvmLibrary, LibraryAndConfigPathsOfEachLayout) {
   std::string dest;
