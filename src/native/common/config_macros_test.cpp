@@ -8,6 +8,7 @@
 
 #include "app_arguments.h"
 #include "launcher_location.h"
+#include "test_support.h"
 #include "trace.h"
 
 namespace {
@@ -27,11 +28,8 @@ class Macros : public testing::Test {
 
 // The expansion together with the trace lines it wrote.
 std::string expandTraced(std::string_view line, std::string& trace) {
-  testing::internal::CaptureStdout();
-  ut_treset("-p");
-  std::string result = cfgExpandMacros(line);
-  ut_treset(nullptr);
-  trace = testing::internal::GetCapturedStdout();
+  std::string result;
+  trace = testsupport::traceOf([&] { result = cfgExpandMacros(line); });
   return result;
 }
 

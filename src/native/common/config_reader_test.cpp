@@ -16,11 +16,7 @@
 namespace {
 
 std::string recordWithComment(const std::string& comment) {
-  std::string r("PK\x05\x06", 4);
-  r.append(16, '\0');
-  r.push_back(static_cast<char>(comment.size() & 0xff));
-  r.push_back(static_cast<char>(comment.size() >> 8));
-  return r + comment;
+  return testsupport::archiveEndRecord(comment.size()) + comment;
 }
 
 class ConfigReader : public testing::Test {
@@ -41,19 +37,13 @@ class ConfigReader : public testing::Test {
 
   // Reads the file, giving its result and what it wrote on standard error.
   bool read(const std::string& path, std::string& err) const {
-    testing::internal::CaptureStderr();
-    bool result = cfgProcessConfigFile(path);
-    err = testing::internal::GetCapturedStderr();
-    return result;
+    return testsupport::withStderr(err, [&] { return cfgProcessConfigFile(path); });
   }
 
   // Reads the file as the +config file, so that relative names resolve against it.
   bool readMain(const std::string& path, std::string& err) const {
     EXPECT_TRUE(cfgSetDefaultConfigFile(path));
-    testing::internal::CaptureStderr();
-    bool result = cfgProcessConfig();
-    err = testing::internal::GetCapturedStderr();
-    return result;
+    return testsupport::withStderr(err, [&] { return cfgProcessConfig(); });
   }
 
   static std::optional<std::string> var(const std::string& name) { return cfgGetVar(name, ""); }

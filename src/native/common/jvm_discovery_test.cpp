@@ -48,9 +48,8 @@ class JvmDiscovery : public testsupport::VmModules {
   std::optional<std::string> libDir(const std::string& home, std::string* err = nullptr) {
     jopSetJavaHome(home);
     std::string dir;
-    ::testing::internal::CaptureStderr();
-    bool found = jevGetJavaVMLibDir(dir);
-    std::string captured = ::testing::internal::GetCapturedStderr();
+    std::string captured;
+    bool found = testsupport::withStderr(captured, [&] { return jevGetJavaVMLibDir(dir); });
     if (err != nullptr) *err = captured;
     if (!found) return std::nullopt;
     return dir;

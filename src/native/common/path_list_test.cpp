@@ -9,45 +9,17 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "config_reader.h"
 #include "launcher_location.h"
+#include "test_support.h"
 #include "trace.h"
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/path_list_test.XXXXXX";
-    char* made = mkdtemp(pattern);
-    if (made != nullptr) path_ = made;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string make(const std::string& relative) const {
-    std::filesystem::create_directories(path_ + "/" + relative);
-    return path_ + "/" + relative;
-  }
-
- private:
-  std::string path_;
-};
-
-std::string traceOf(const std::function<void()>& action) {
-  ut_treset("-p");
-  testing::internal::CaptureStdout();
-  action();
-  std::string trace = testing::internal::GetCapturedStdout();
-  ut_treset(nullptr);
-  return trace;
-}
+using testsupport::TempDir;
+using testsupport::traceOf;
 
 }  // namespace
 
@@ -75,8 +47,8 @@ TEST(PathList, RelativePathsAreBasedOnTheConfigurationOrTheLauncher) {
   EXPECT_EQ(utlMakeAbsPath("../lib/./x", true), "/opt/app/lib/x");
 
   TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  std::string confDir = dir.make("conf");
+  ASSERT_FALSE(dir.root().empty());
+  std::string confDir = dir.makeDir("conf");
   std::string config = confDir + "/app.config";
   std::ofstream(config) << "";
   cfgInit();
@@ -92,26 +64,26 @@ TEST(PathList, RelativePathsAreBasedOnTheConfigurationOrTheLauncher) {
 
 TEST(PathList, AddPathUniqueKeepsOneExistingEntryPerPath) {
   TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  std::string lib = dir.make("lib");
+  ASSERT_FALSE(dir.root().empty());
+  std::string lib = dir.makeDir("lib");
   cfgTerm();
-  hmdSetFullLauncherPath(dir.path());
+  hmdSetFullLauncherPath(dir.root());
 
   PathArray array;
   utlAddPathUnique(array, "lib", true);
   utlAddPathUnique(array, lib + "/", true);
-  utlAddPathUnique(array, dir.path() + "/x/../lib", false);
+  utlAddPathUnique(array, dir.root() + "/x/../lib", false);
   EXPECT_EQ(array.entries(), std::vector<std::string>{lib});
 
   std::string trace = traceOf([&] { utlAddPathUnique(array, "missing/./a", true); });
-  EXPECT_EQ(trace, "Ignoring '" + dir.path() + "/missing/a' - it does not exist\n");
+  EXPECT_EQ(trace, "Ignoring '" + dir.root() + "/missing/a' - it does not exist\n");
   EXPECT_EQ(array.size(), 1u);
   // A name too long for the trace buffer is clipped in its line, not fatal.
   std::string longName = "/" + std::string(40000, 'a');
   trace = traceOf([&] { utlAddPathUnique(array, longName, false); });
   EXPECT_EQ(trace, "Ignoring '" + longName.substr(0, 16384) + "' - it does not exist\n");
 
-  std::string classes = dir.make("classes");
+  std::string classes = dir.makeDir("classes");
   PathArray fromString;
   utlPathStringToArray(fromString, "lib::classes:", true);
   EXPECT_EQ(fromString.entries(), (std::vector<std::string>{lib, classes}));
@@ -181,21 +153,21 @@ TEST(PathList, FixDirSeparatorsStepsOverMultibyteCharacters) {
 
 TEST(PathList, FileKindChecks) {
   TempDir dir;
-  ASSERT_FALSE(dir.path().empty());
-  std::string file = dir.path() + "/f";
+  ASSERT_FALSE(dir.root().empty());
+  std::string file = dir.root() + "/f";
   std::ofstream(file) << "x";
   EXPECT_TRUE(utlFileExists(file));
   EXPECT_FALSE(utlIsDir(file));
-  EXPECT_TRUE(utlIsDir(dir.path()));
-  EXPECT_FALSE(utlFileExists(dir.path() + "/none"));
-  EXPECT_FALSE(utlIsDir(dir.path() + "/none"));
+  EXPECT_TRUE(utlIsDir(dir.root()));
+  EXPECT_FALSE(utlFileExists(dir.root() + "/none"));
+  EXPECT_FALSE(utlIsDir(dir.root() + "/none"));
 
   // A socket's mode carries the directory bit among its type bits; it is no directory.
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_GE(fd, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string socketPath = dir.path() + "/s";
+  std::string socketPath = dir.root() + "/s";
   std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   EXPECT_TRUE(utlFileExists(socketPath));

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "test_support.h"
+
 namespace {
 
 // Switches LC_CTYPE for one test and puts the previous locale back.
@@ -25,25 +27,7 @@ class CtypeLocale {
   bool active_ = false;
 };
 
-// Restores one environment variable when the test ends.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    const char* value = std::getenv(name);
-    if (value != nullptr) value_ = value;
-  }
-  ~SavedEnv() {
-    if (value_) {
-      setenv(name_.c_str(), value_->c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> value_;
-};
+using testsupport::ScopedEnv;
 
 std::string env(const char* name) {
   const char* value = std::getenv(name);
@@ -135,7 +119,7 @@ TEST(StringHelpers, TokenizerDropsEmptyTokensAndInterleaves) {
 }
 
 TEST(StringHelpers, EnforceEnvValuePrependsOrAppendsOnlyWhenMissing) {
-  SavedEnv saved("LD_LIBRARY_PATH");
+  ScopedEnv saved("LD_LIBRARY_PATH");
   setenv("LD_LIBRARY_PATH", "/x", 1);
   EXPECT_TRUE(utlEnforceEnvValue("LD_LIBRARY_PATH", "/a", ":", true));
   EXPECT_EQ(env("LD_LIBRARY_PATH"), "/a:/x");
@@ -170,7 +154,7 @@ TEST(StringHelpers, EnforceEnvValuePrependsOrAppendsOnlyWhenMissing) {
 }
 
 TEST(StringHelpers, EnforceLackOfEnvValueRemovesEveryMatch) {
-  SavedEnv saved("LD_PRELOAD");
+  ScopedEnv saved("LD_PRELOAD");
   setenv("LD_PRELOAD", "/x.so /j/libjvm.so /y.so /j/libjvm.so", 1);
   EXPECT_TRUE(utlEnforceLackOfEnvValue("LD_PRELOAD", "/j/libjvm.so", " "));
   EXPECT_EQ(env("LD_PRELOAD"), "/x.so /y.so");
@@ -214,7 +198,7 @@ TEST(StringHelpers, EnvironmentDumpEscapesEachEntryOnItsOwnLine) {
 }
 
 TEST(StringHelpers, InitTakesTheSnapshotAndTermReleasesIt) {
-  SavedEnv saved("STRING_HELPERS_TEST");
+  ScopedEnv saved("STRING_HELPERS_TEST");
   setenv("STRING_HELPERS_TEST", "v1", 1);
   CtypeLocale restore("C");
   utlInit();

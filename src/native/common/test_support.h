@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -130,6 +131,25 @@ inline std::string traceOf(const std::function<void()>& action) {
   return trace;
 }
 
+// Runs the action, keeping what it wrote on standard error in err; the action's result.
+template <typename Action>
+auto withStderr(std::string& err, Action&& action) {
+  testing::internal::CaptureStderr();
+  auto result = action();
+  err = testing::internal::GetCapturedStderr();
+  return result;
+}
+
+// The end-of-central-directory record of an archive, announcing a comment of the given
+// length; the comment itself goes after it.
+inline std::string archiveEndRecord(size_t commentLength) {
+  std::string r("PK\x05\x06", 4);
+  r.append(16, '\0');
+  r.push_back(static_cast<char>(commentLength & 0xff));
+  r.push_back(static_cast<char>(commentLength >> 8));
+  return r;
+}
+
 // The VM discovery and library state around the VM option list.
 class VmModules : public testing::Test {
  protected:
@@ -180,10 +200,7 @@ class ConfigFileTest : public testing::Test {
 
   // The same, keeping what it wrote on standard error in err.
   bool read(const std::string& text) {
-    testing::internal::CaptureStderr();
-    bool ok = include(text);
-    err = testing::internal::GetCapturedStderr();
-    return ok;
+    return withStderr(err, [&] { return include(text); });
   }
 
   // A message for line 1 of the file.

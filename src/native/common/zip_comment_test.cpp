@@ -13,13 +13,7 @@ namespace {
 using testsupport::TempFile;
 
 // An end-of-central-directory record announcing a comment of the given length.
-std::string record(size_t commentLength) {
-  std::string r("PK\x05\x06", 4);
-  r.append(16, '\0');
-  r.push_back(static_cast<char>(commentLength & 0xff));
-  r.push_back(static_cast<char>(commentLength >> 8));
-  return r;
-}
+constexpr auto& record = testsupport::archiveEndRecord;
 
 std::string filler(size_t length) {
   std::string text;

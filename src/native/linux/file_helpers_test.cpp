@@ -15,18 +15,12 @@ FileAccessInfo record(uint32_t mode, uint32_t owner = ::geteuid(), uint32_t grou
 }
 
 bool checked(const FileAccessInfo& info, std::string& err) {
-  testing::internal::CaptureStderr();
-  bool ok = hmdCheckProcessFileAccess(info);
-  err = testing::internal::GetCapturedStderr();
-  return ok;
+  return testsupport::withStderr(err, [&] { return hmdCheckProcessFileAccess(info); });
 }
 
 bool compared(const FileAccessInfo& reference, FileAccessInfo other, std::string& err) {
   other.path = "/g";
-  testing::internal::CaptureStderr();
-  bool ok = hmdCompareFileAccess(reference, other);
-  err = testing::internal::GetCapturedStderr();
-  return ok;
+  return testsupport::withStderr(err, [&] { return hmdCompareFileAccess(reference, other); });
 }
 
 }  // namespace

@@ -7,72 +7,38 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
+#include "test_support.h"
 #include "trace.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A temporary tree; its root is the resolved name, as the launcher will see it.
-class Tree {
+// A temporary tree with programs and directories in it.
+class Tree : public testsupport::TempDir {
  public:
-  Tree() {
-    char pattern[] = "/tmp/launcher_location_test.XXXXXX";
-    if (mkdtemp(pattern) != nullptr) root_ = fs::canonical(pattern).string();
-  }
-  ~Tree() {
-    std::error_code ignored;
-    if (!root_.empty()) fs::remove_all(root_, ignored);
-  }
-  const std::string& root() const { return root_; }
-  std::string executable(const std::string& relative) const {
-    std::string path = root_ + "/" + relative;
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << "#!/bin/sh\n";
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-  }
-  std::string dir(const std::string& relative) const {
-    fs::create_directories(root_ + "/" + relative);
-    return root_ + "/" + relative;
-  }
-
- private:
-  std::string root_;
+  std::string executable(const std::string& relative) const { return write(relative, "#!/bin/sh\n", 0700); }
+  std::string dir(const std::string& relative) const { return makeDir(relative); }
 };
 
+// Puts PATH and the working directory back when the test ends.
 class SavedState {
  public:
   SavedState() {
-    const char* path = std::getenv("PATH");
-    if (path != nullptr) path_ = path;
     char buffer[PATH_MAX];
     if (getcwd(buffer, sizeof buffer) != nullptr) cwd_ = buffer;
   }
   ~SavedState() {
-    if (path_) {
-      setenv("PATH", path_->c_str(), 1);
-    } else {
-      unsetenv("PATH");
-    }
     if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
   }
 
  private:
-  std::optional<std::string> path_;
+  testsupport::ScopedEnv path_{"PATH"};
   std::string cwd_;
 };
 
-std::string traceOf(const std::function<void()>& action) {
-  ut_treset("-p");
-  testing::internal::CaptureStdout();
-  action();
-  std::string trace = testing::internal::GetCapturedStdout();
-  ut_treset(nullptr);
-  return trace;
-}
+using testsupport::traceOf;
 
 void expectLocation(const std::string& file, const std::string& home) {
   std::string directory = file.substr(0, file.rfind('/'));
