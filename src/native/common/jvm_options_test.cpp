@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "jvm_discovery.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "option_directives.h"
 #include "test_support.h"
 
 namespace {
@@ -100,6 +102,25 @@ TEST_F(JvmOptions, JdkHomeAndWorkingDirectory) {
                                        "-Dlauncher.program=/opt/app/bin/server",
                                        "-Dvantrel.executable.path=/opt/app/bin/server", "-Duser.dir=/tmp"};
   EXPECT_EQ(finalOptions(), expected);
+}
+
+TEST_F(JvmOptions, ShutdownSwitchNeedsHandleExitAndAStackDumpEntry) {
+  // The test installation's VM exports JVM_DumpAllStacks.
+  jopSetJavaPath(std::string(kJdkHome) + "/lib/server/libjvm.so");
+  ASSERT_TRUE(jevInit());
+  ASSERT_NE(jevGetInvocationFunction().dumpAllStacks, nullptr);
+
+  jopFinalizeJVMOptions();
+  std::vector<std::string> withoutHandleExit = finalOptions();
+  EXPECT_EQ(std::count(withoutHandleExit.begin(), withoutHandleExit.end(), "-Xrs"), 0);
+
+  jopTerm();
+  jopInit();
+  ASSERT_TRUE(cfgOptionsCmd("handleexit"));
+  jopFinalizeJVMOptions();
+  std::vector<std::string> withHandleExit = finalOptions();
+  ASSERT_FALSE(withHandleExit.empty());
+  EXPECT_EQ(withHandleExit.back(), "-Xrs");
 }
 
 TEST_F(JvmOptions, DebuggingOptionsOfOldVMs) {
