@@ -69,8 +69,7 @@ void addJPDAOptions() {
 
 }  // namespace
 
-void jopInit() {
-  zepSaftyNet = std::getenv("ZEP_NO_SAFETY_NET") == nullptr;
+void jopTerm() {
   params = VmOptionList();
   props = VmOptionList();
   javaHome.reset();
@@ -79,13 +78,9 @@ void jopInit() {
   jopClassPathReset();
 }
 
-void jopTerm() {
-  params = VmOptionList();
-  props = VmOptionList();
-  javaHome.reset();
-  javaPath.reset();
-  jopJVMOptionsFinalized = false;
-  jopClassPathReset();
+void jopInit() {
+  jopTerm();
+  zepSaftyNet = std::getenv("ZEP_NO_SAFETY_NET") == nullptr;
 }
 
 void jopAddParam(std::string_view text, void* extraInfo) { addRecord(params, text, extraInfo); }
