@@ -30,6 +30,9 @@ namespace {
 // Longest Java home and candidate file name the launcher works with.
 constexpr size_t kMaxPath = 1024;
 
+// User-supplied text in a trace line is clipped so the line always fits the trace buffer.
+constexpr int kTraceTextLimit = 16384;
+
 VmInfo vmInfo;
 std::string vmHome;
 InvocationFunctions ifn;
@@ -147,10 +150,10 @@ bool readJVMConfigFile() {
     }
     if (acceptable && exists(libraryPathFor(candidate))) {
       vmInfo.subType = candidate;
-      ut_tproda("Processed <%s> from <%s>", line.c_str(), path.c_str());
+      ut_tproda("Processed <%.*s> from <%.*s>", kTraceTextLimit, line.c_str(), kTraceTextLimit, path.c_str());
       break;
     }
-    ut_tproda("Ignored <%s> from <%s>", line.c_str(), path.c_str());
+    ut_tproda("Ignored <%.*s> from <%.*s>", kTraceTextLimit, line.c_str(), kTraceTextLimit, path.c_str());
   }
   if (filHasReadError(file.get())) {
     std::fprintf(stderr, "Error: Unable to read configuration file '%s' - error %d.\n", path.c_str(), 32);
@@ -294,7 +297,7 @@ bool jevBasicJDKJREChecks(const std::string& home) {
 bool jevDetermineJVMType() {
   std::optional<std::string> home = jopGetJavaHome();
   if (home && !home->empty() && *home != vmHome) {
-    ut_tproda("JavaHome has been reset to '%s'", home->c_str());
+    ut_tproda("JavaHome has been reset to '%.*s'", kTraceTextLimit, home->c_str());
     vmHome = home->size() <= kMaxPath ? *home : std::string();
     if (!vmHome.empty() && jevBasicJDKJREChecks(vmHome)) return true;
     vmHome.clear();

@@ -215,6 +215,22 @@ TEST_F(JvmDiscovery, ModularWithoutConfigAndHomeChanges) {
             std::string::npos);
 }
 
+TEST_F(JvmDiscovery, LongTextIsClippedInTheTrace) {
+  const std::string home = "/" + std::string(40000, 'h');
+  std::string err;
+  std::string trace = testsupport::traceOf([&] { EXPECT_FALSE(libDir(home, &err)); });
+  EXPECT_NE(trace.find("JavaHome has been reset to '" + home.substr(0, 16384) + "'\n"), std::string::npos);
+  EXPECT_NE(err.find("Unable to find a supported JDK or JRE version. "), std::string::npos);
+
+  TempDir dir;
+  const std::string line(40000, 'x');
+  std::string jdk = makeJdk14(dir, line + "\n-server KNOWN\n", false, true);
+  trace = testsupport::traceOf([&] { EXPECT_EQ(libDir(jdk), jdk + "/jre/lib/" + kArch + "/server"); });
+  EXPECT_NE(trace.find("Ignored <" + line.substr(0, 16384) + "> from <" + jdk + "/jre/lib/" + kArch +
+                       "/jvm.cfg>\n"),
+            std::string::npos);
+}
+
 TEST_F(JvmDiscovery, PathSearchFollowsLinksAndSkipsNonPrograms) {
   TempDir dir;
   cfgInit();

@@ -21,6 +21,9 @@ constexpr const char kTempTemplate[] = "/tmp/vantrel-envdump-XXXXXX";
 constexpr const char kLibraryPath[] = "LD_LIBRARY_PATH";
 constexpr const char kEnvChecked[] = "LAUNCHER_ENV_CHECKED";
 
+// An inherited value in a trace line is clipped so the line always fits the trace buffer.
+constexpr int kTraceTextLimit = 16384;
+
 }  // namespace
 
 // The runtime linker reads LD_LIBRARY_PATH only at process start, so a path that had to
@@ -49,7 +52,7 @@ bool hmdSetEnvironment(bool& reexecFlag) {
   }
   const char* value = std::getenv(kLibraryPath);
   if (value == nullptr) value = "";
-  ut_tproda("export LD_LIBRARY_PATH=%s", value);
+  ut_tproda("export LD_LIBRARY_PATH=%.*s", kTraceTextLimit, value);
   if (!root) return true;
   if (!checked) {
     ::setenv(kEnvChecked, "true", 1);

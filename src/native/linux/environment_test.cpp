@@ -88,6 +88,19 @@ TEST_F(Environment, NonRootKeepsThePathAndExtendsIt) {
   EXPECT_FALSE(flag);
 }
 
+TEST_F(Environment, LongInheritedPathIsClippedInTheTrace) {
+  const std::string inherited = "/" + std::string(40000, 'p');
+  ::setenv("LAUNCHER_ENV_CHECKED", "true", 1);
+  ::setenv("LD_LIBRARY_PATH", inherited.c_str(), 1);
+  bool flag = false;
+  std::string err;
+  std::string trace =
+      testsupport::traceOf([&] { testsupport::withStderr(err, [&] { return hmdSetEnvironment(flag); }); });
+  EXPECT_TRUE(flag);
+  const std::string line = "export LD_LIBRARY_PATH=" + (required + ":" + inherited).substr(0, 16384) + "\n";
+  EXPECT_NE(trace.find(line), std::string::npos);
+}
+
 TEST(EnvironmentSnapshot, BytesHoldEveryEntry) {
   ScopedEnv marker("ENV_TEST_MARKER", "a=b c");
   std::string block = hmdGetEnvironmentBytes();
