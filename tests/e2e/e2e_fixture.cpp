@@ -190,6 +190,16 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   return result;
 }
 
+std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const std::string& jvmCfg) {
+  const std::string lib = "jdk/jre/lib/" + testJdkArch();
+  for (const char* tool : {"java", "javac", "tnameserv"}) tree.writeFile(std::string("jdk/bin/") + tool, "#!/bin/sh\n", 0755);
+  tree.writeFile(lib + "/jvm.cfg", jvmCfg);
+  std::string bytes = readFile(library);
+  tree.writeFile(lib + "/server/libjvm.so", bytes, 0755);
+  tree.writeFile(lib + "/server/libjvm_g.so", bytes, 0755);
+  return tree.path("jdk");
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

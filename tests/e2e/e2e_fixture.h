@@ -75,6 +75,10 @@ class AppTree {
   std::string name_;
 };
 
+// A Java 1.4-style JDK at tree/jdk: bin/java, bin/javac and bin/tnameserv, the jvm.cfg,
+// and the stand-in VM library as server/libjvm.so (and its debug twin libjvm_g.so).
+std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const std::string& jvmCfg = "-server KNOWN\n");
+
 // Runs any program with the given argv (argv[0] included).
 RunResult runProgram(const std::string& program, const std::vector<std::string>& argv,
                      const Env& env, const RunOptions& options);

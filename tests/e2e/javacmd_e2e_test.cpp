@@ -70,17 +70,6 @@ bool contains(const std::vector<std::string>& list, const std::string& text) {
   return false;
 }
 
-// A Java 1.4-style JDK below the tree with a stand-in VM library (and its debug twin).
-std::string makeLegacyJdk(const AppTree& tree, const std::string& library) {
-  const std::string arch = e2e::testJdkArch();
-  for (const char* tool : {"java", "javac", "tnameserv"}) tree.writeFile(std::string("jdk/bin/") + tool, "#!/bin/sh\n", 0755);
-  tree.writeFile("jdk/jre/lib/" + arch + "/jvm.cfg", "-server KNOWN\n");
-  std::string bytes = e2e::readFile(library);
-  tree.writeFile("jdk/jre/lib/" + arch + "/server/libjvm.so", bytes, 0755);
-  tree.writeFile("jdk/jre/lib/" + arch + "/server/libjvm_g.so", bytes, 0755);
-  return tree.path("jdk");
-}
-
 }  // namespace
 
 TEST(JavaCmd, ScriptCarriesEveryOptionInOrderAndRuns) {
@@ -198,7 +187,7 @@ TEST(JavaCmd, DebuggingOptions) {
 
 TEST(JavaCmd, DebugProgramOnALegacyInstallation) {
   AppTree tree;
-  std::string home = makeLegacyJdk(tree, e2e::fakeJvmLibrary());
+  std::string home = e2e::makeLegacyJdk(tree, e2e::fakeJvmLibrary());
   tree.writeConfig("javahome ../jdk\nmainclass a.b.Main\n");
   auto r = tree.run({"+javacmd", "+javag", "x"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -223,7 +212,7 @@ TEST(JavaCmd, KeyDirectoryRunsTheLoginClass) {
 
 TEST(JavaCmd, ShutdownSwitchOnlyWithAStackDumpEntry) {
   AppTree withDump;
-  makeLegacyJdk(withDump, e2e::fakeJvmDumpLibrary());
+  e2e::makeLegacyJdk(withDump, e2e::fakeJvmDumpLibrary());
   withDump.writeConfig("javahome ../jdk\nmainclass a.b.Main\noptions handleexit\n");
   auto r = withDump.run({"+javacmd"});
   EXPECT_EQ(r.out.find("-Xrs"), std::string::npos) << r.out;
@@ -232,7 +221,7 @@ TEST(JavaCmd, ShutdownSwitchOnlyWithAStackDumpEntry) {
   EXPECT_TRUE(contains(tracedOptions(r.out), "-Xrs")) << r.out;
 
   AppTree withoutDump;
-  makeLegacyJdk(withoutDump, e2e::fakeJvmLibrary());
+  e2e::makeLegacyJdk(withoutDump, e2e::fakeJvmLibrary());
   withoutDump.writeConfig("javahome ../jdk\nmainclass a.b.Main\noptions handleexit\n");
   r = withoutDump.run({}, Env().set("UTRACE", "-p"));
   std::vector<std::string> options = tracedOptions(r.out);

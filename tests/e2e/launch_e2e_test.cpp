@@ -14,15 +14,7 @@ namespace {
 
 // A Java 1.4-style JDK below the tree, with a stand-in VM library that loads but
 // refuses to create a VM.
-std::string makeLegacyJdk(const AppTree& tree, const std::string& relative = "jdk") {
-  const std::string arch = e2e::testJdkArch();
-  tree.writeFile(relative + "/bin/java", "#!/bin/sh\n", 0755);
-  tree.writeFile(relative + "/bin/javac", "#!/bin/sh\n", 0755);
-  tree.writeFile(relative + "/bin/tnameserv", "#!/bin/sh\n", 0755);
-  tree.writeFile(relative + "/jre/lib/" + arch + "/jvm.cfg", "-server KNOWN\n");
-  tree.writeFile(relative + "/jre/lib/" + arch + "/server/libjvm.so", e2e::readFile(e2e::fakeJvmLibrary()), 0755);
-  return tree.path(relative);
-}
+std::string makeLegacyJdk(const AppTree& tree) { return e2e::makeLegacyJdk(tree, e2e::fakeJvmLibrary()); }
 
 const char kNoVmYet[] =
     "Error: this launcher cannot create a Java VM yet; use +javacmd to get a java command instead.\n";
