@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "exit_codes.h"
+#include "jvm_state.h"
 
 int32_t jsvCreateJVM() {
   std::fputs("Error: this launcher cannot create a Java VM yet; use +javacmd to get a java command instead.\n",
@@ -20,10 +21,17 @@ int32_t jsvRunService(const std::string&, const std::string&, const std::string&
 
 int32_t jsvDestroyJVM() { return 0; }
 
-void jsvAbortService(bool) {}
-
-void jsvDumpAllStacks() {}
-
 bool jsvIgnoreVMExitCode() { return false; }
 
 int32_t jsvInternalExitCode() { return 0; }
+
+int32_t jsvSetSystemProperty(const char*, const char*) { return 1; }
+
+JavaVM* jsvGetJavaVM() { return nullptr; }
+
+std::atomic<int32_t>& jsvAbortPhase() {
+  static std::atomic<int32_t> phase{kAbortIdle};
+  return phase;
+}
+
+std::optional<ExitTarget> jsvGetExitTarget() { return std::nullopt; }

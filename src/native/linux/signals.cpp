@@ -56,3 +56,9 @@ bool hmdIsSignalIgnored(std::string_view name) {
 }
 
 void hmdSignalsReset() { ignored.fill(false); }
+
+int32_t hmdBeforeCreateJVM() { return 0; }
+
+int32_t hmdAfterCreateJVM() { return 0; }
+
+int32_t hmdAfterDestoryJVM() { return 0; }

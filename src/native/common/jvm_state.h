@@ -1,0 +1,30 @@
+// What the JVM service's files share about the one VM of the process: the VM itself,
+// the shutdown phase and the exit method that an interrupt calls.
+#pragma once
+
+#include <jni.h>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The VM, null when none exists (jvm_create.cpp).
+JavaVM* jsvGetJavaVM();
+// The main thread's JNI environment while the VM exists; only the main thread uses it.
+JNIEnv* jsvGetMainEnv();
+
+// 0 normally; 1 while jsvDestroyJVM waits for the VM's threads; raised to 2 by the first
+// interrupt during that wait.
+inline constexpr int32_t kAbortIdle = 0;
+inline constexpr int32_t kAbortDestroying = 1;
+inline constexpr int32_t kAbortInterrupted = 2;
+std::atomic<int32_t>& jsvAbortPhase();
+
+// The exit class and method of the running application, set while its main method runs
+// (jvm_run.cpp). Safe to call from any thread.
+struct ExitTarget {
+  std::string className;  // dotted form
+  std::string method;
+};
+std::optional<ExitTarget> jsvGetExitTarget();
