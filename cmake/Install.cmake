@@ -12,6 +12,9 @@ install(FILES README.md docs/configuration.md docs/troubleshooting.md DESTINATIO
 install(DIRECTORY examples/systemd DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES examples/hello/bin/hello.config DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/hello/bin)
 install(FILES examples/hello/src/Hello.java DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/hello/src)
+install(FILES examples/server/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/server)
+install(FILES examples/server/bin/server.config DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/server/bin)
+install(DIRECTORY examples/server/src DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/server)
 
 set(CPACK_PACKAGE_NAME launcher)
 set(CPACK_PACKAGE_VENDOR "The launcher's developers")

@@ -18,7 +18,8 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/launcher share/launcher/launcher.jar share/man/man1/launcher.1 \
   share/doc/launcher/README.md share/doc/launcher/configuration.md share/doc/launcher/troubleshooting.md \
-  share/doc/launcher/examples/systemd/hello.service share/doc/launcher/examples/hello/bin/hello.config; do
+  share/doc/launcher/examples/systemd/hello.service share/doc/launcher/examples/hello/bin/hello.config \
+  share/doc/launcher/examples/server/README.md; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -x "$prefix/bin/launcher" ] || fail "bin/launcher is not executable"
@@ -35,10 +36,11 @@ mkdir -p "$app/bin" "$app/classes"
 cp "$prefix/bin/launcher" "$app/bin/hello"
 cp "$prefix/share/doc/launcher/examples/hello/bin/hello.config" "$app/bin/"
 "$jdk/bin/javac" -d "$app/classes" "$prefix/share/doc/launcher/examples/hello/src/Hello.java"
-out=$(env -i PATH=/usr/bin:/bin JAVA_HOME="$jdk" "$app/bin/hello" +javacmd again | sh 2>&1) \
+out=$(env -i PATH=/usr/bin:/bin JAVA_HOME="$jdk" "$app/bin/hello" again 2>&1) \
   || fail "the installed launcher's application did not run: $out"
 grep -q 'Hello from a Java application started by the launcher.' <<<"$out" || fail "no greeting: $out"
 grep -q 'argument 2       = again' <<<"$out" || fail "arguments not handed on: $out"
+grep -q "launcher.program = $app/bin/hello" <<<"$out" || fail "not started by the launcher itself: $out"
 
 # man finds the page under the prefix.
 if command -v man >/dev/null 2>&1; then
