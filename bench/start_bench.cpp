@@ -4,14 +4,16 @@
 //                           alternating with `java -cp` of the same class
 //   StartVsJava/reexec      the same without the library path, so the launcher executes
 //                           itself once more
+//   ReExec                  the same start with and without the re-exec, alternating
 //   OwnPart                 +javacmd with a 20-line configuration (exec, configuration,
 //                           discovery, loading libjvm.so) against a program that only
 //                           loads libjvm.so with the same flags
 //   Restart                 System.exit with the restart code to the next generation's
 //                           main, against a fresh start to main
 //   AddJars/N               start to main with addjars over N jars
-//   SharedArchive           start to exit with an application class-data archive made by
-//                           -XX:ArchiveClassesAtExit, against the same start without it
+//   SharedArchive           start to exit of an application that does some work at start
+//                           with a class-data archive made by -XX:ArchiveClassesAtExit,
+//                           against the same start without it
 //
 // Each benchmark runs its processes BENCH_RUNS times (default 30) in alternation and
 // reports medians: times in milliseconds, peak resident sizes (wait4) in KiB, and the
@@ -214,6 +216,30 @@ BENCHMARK(BM_StartVsJava)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// The one re-exec: the same start without and with a complete library path, alternating.
+void BM_ReExec(benchmark::State& state) {
+  Tree tree(helloConfig());
+  Environment bare({});
+  Environment complete({kCompletePath, "LAUNCHER_ENV_CHECKED=true"});
+  std::vector<double> reexecMs, directMs, costs;
+  for (int i = 0; i < runs(); ++i) {
+    Process a = run(tree.launcher(), {}, bare);
+    Process b = run(tree.launcher(), {}, complete);
+    if (!a.ok || !b.ok) {
+      state.SkipWithError("a start failed");
+      return;
+    }
+    reexecMs.push_back(a.ms);
+    directMs.push_back(b.ms);
+    costs.push_back(a.ms - b.ms);
+  }
+  report(state, costs);
+  setCounter(state, "with_reexec_ms", median(reexecMs));
+  setCounter(state, "without_ms", median(directMs));
+  setCounter(state, "cost_ms", median(costs));
+}
+BENCHMARK(BM_ReExec)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // The launcher up to the point of creating a VM, against loading libjvm.so alone.
 void BM_OwnPart(benchmark::State& state) {
   std::string config =
@@ -300,7 +326,7 @@ BENCHMARK(BM_AddJars)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisec
 
 // An application archive on release 17: made once, then used on every start.
 void BM_SharedArchive(benchmark::State& state) {
-  Tree tree(helloConfig());
+  Tree tree("javahome " + kJdk + "\nmainclass StartProbe\naddpath " + kClasses + "\napparg work\n");
   Environment env({kCompletePath, "LAUNCHER_ENV_CHECKED=true"});
   const std::string archive = tree.path("app.jsa");
   if (!run(tree.launcher(), {"-XX:ArchiveClassesAtExit=" + archive}, env).ok || !fs::exists(archive)) {
