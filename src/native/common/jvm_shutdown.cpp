@@ -8,11 +8,11 @@
 
 #include <jni.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "jni_support.h"
 #include "jvm_discovery.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
@@ -20,64 +20,32 @@
 
 namespace {
 
-// Attaches the calling native thread to the VM for the guard's life. A thread that was
-// attached already stays attached afterwards; one that ends attached would be a live
-// non-daemon Java thread that the VM's destruction waits for.
-class AttachedThread {
- public:
-  explicit AttachedThread(JavaVM* vm) : vm_(vm) {
-    if (vm_->GetEnv(reinterpret_cast<void**>(&env_), kLauncherJNIVersion) == JNI_OK) return;
-    env_ = nullptr;
-    if (vm_->AttachCurrentThread(reinterpret_cast<void**>(&env_), nullptr) == JNI_OK) {
-      attachedHere_ = true;
-    } else {
-      env_ = nullptr;
-    }
-  }
-  ~AttachedThread() {
-    if (attachedHere_) vm_->DetachCurrentThread();
-  }
-  AttachedThread(const AttachedThread&) = delete;
-  AttachedThread& operator=(const AttachedThread&) = delete;
-
-  JNIEnv* env() const { return env_; }
-
- private:
-  JavaVM* vm_;
-  JNIEnv* env_ = nullptr;
-  bool attachedHere_ = false;
-};
-
-// The VM prints a pending exception; the thread goes on without one.
-void describePendingException(JNIEnv* env) {
-  if (env->ExceptionCheck()) env->ExceptionDescribe();
-}
-
 void callExitMethod(const ExitTarget& target, bool flag) {
   ut_tproda("Shutting down, trying to invoke \"public static void %s(boolean)\" of %s", target.method.c_str(),
             target.className.c_str());
   JavaVM* vm = jsvGetJavaVM();
   if (vm == nullptr) return;
+  // Detached again on every path, a missing class included: a native thread that ended
+  // attached would stay a live non-daemon Java thread that the VM's destruction waits for.
   AttachedThread attached(vm);
   JNIEnv* env = attached.env();
   if (env == nullptr) return;
 
   std::string slashed = target.className;
-  std::replace(slashed.begin(), slashed.end(), '.', '/');
-  jclass exitClass = env->FindClass(slashed.c_str());
-  if (exitClass == nullptr) {
-    describePendingException(env);
+  jsvDotToSlash(slashed);
+  LocalRef<jclass> exitClass(env, env->FindClass(slashed.c_str()));
+  if (!exitClass) {
+    jsvDescribeException(env);
     return;
   }
-  jmethodID method = env->GetStaticMethodID(exitClass, target.method.c_str(), "(Z)V");
+  jmethodID method = env->GetStaticMethodID(exitClass.get(), target.method.c_str(), "(Z)V");
   if (method == nullptr) {
     // A missing exit method is not an error: nothing is called and nothing printed.
-    env->ExceptionClear();
-  } else {
-    env->CallStaticVoidMethod(exitClass, method, flag ? JNI_TRUE : JNI_FALSE);
-    describePendingException(env);
+    jsvClearException(env);
+    return;
   }
-  env->DeleteLocalRef(exitClass);
+  env->CallStaticVoidMethod(exitClass.get(), method, flag ? JNI_TRUE : JNI_FALSE);
+  jsvDescribeException(env);
 }
 
 }  // namespace
