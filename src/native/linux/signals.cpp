@@ -1,11 +1,10 @@
 // The signals the launcher handles itself: hang-up, interrupt and terminate become an
 // orderly stop of the application, quit a dump of all Java stacks.
 //
-// One-shot design. Each handler is installed with SA_RESETHAND, so a delivery disarms it;
-// the handler also sets "ignore" at once, so further deliveries of that signal are dropped
-// until the handling is over and the worker re-arms it:
+// One-shot design. A delivery disarms its signal: the handler sets "ignore" at once, so
+// further deliveries are dropped until the handling is over and the worker re-arms it:
 //
-//   signal --> hmdSignalHandler (signal context: sigaction and write only)
+//   signal --> hmdSignalHandler (signal context: sigaction, atomics and write only)
 //                 | "ignore" the signal
 //                 | quit without a stack-dump entry: call the previous handler, re-arm
 //                 v
@@ -15,6 +14,11 @@
 //                                                     detached worker
 //                                                       | japStop / japDumpAllStacks
 //                                                       | re-arm the signal
+//
+// The handler is not installed with SA_RESETHAND: in a process with many threads a second
+// delivery can reach another thread before the first has set "ignore", and the default
+// disposition would then end the process. A per-signal flag, set by the first delivery
+// and cleared just before the re-arm, drops such a second delivery instead.
 //
 // Creating a thread or formatting a trace line is not async-signal-safe, so the handler
 // leaves both to the watcher, which is started when the table is installed and reads one
@@ -65,6 +69,9 @@ constexpr size_t numSignals = signals.size();
 std::array<bool, numSignals> ignored{};
 std::array<struct sigaction, numSignals> previous{};
 
+// Set while a delivery of the row's signal is being handled.
+std::array<std::atomic<bool>, numSignals> handling{};
+
 std::atomic<bool> sigHandlerInstalled{false};
 // Whether quit goes to a worker (the VM exports its stack dump) or to the previous
 // handler; fixed when the table is installed.
@@ -106,7 +113,7 @@ struct sigaction handlerAction() {
   struct sigaction action {};
   action.sa_sigaction = hmdSignalHandler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_RESTART;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
   return action;
 }
 
@@ -123,7 +130,10 @@ void setIgnored(int32_t number) {
   sigaction(number, &action, nullptr);
 }
 
+// Async-signal-safe. The flag goes first: a delivery between the two would otherwise be
+// dropped with the signal left on "ignore".
 void arm(int32_t number) {
+  handling[findSignal(number)].store(false);
   const struct sigaction action = handlerAction();
   sigaction(number, &action, nullptr);
 }
@@ -246,6 +256,7 @@ void installTable() {
   {
     std::lock_guard<std::mutex> lock(armLock);
     for (size_t i = 0; i < numSignals; ++i) {
+      handling[i].store(false);
       const struct sigaction action = ignored[i] ? ignoreAction() : handlerAction();
       sigaction(signals[i].number, &action, &previous[i]);
     }
@@ -282,6 +293,7 @@ void hmdSignalsReset() {
   closePipe();
   ignored.fill(false);
   previous.fill({});
+  for (std::atomic<bool>& flag : handling) flag.store(false);
   quitDumpsStacks.store(false);
 }
 
@@ -319,11 +331,18 @@ int32_t hmdAfterDestoryJVM() {
 }
 
 void hmdSignalHandler(int signal, siginfo_t* info, void* context) {
+  const size_t row = findSignal(signal);
+  if (row == numSignals) return;
   const int savedErrno = errno;
   setIgnored(signal);
+  if (handling[row].exchange(true)) {
+    // A second delivery that overtook the first one's "ignore".
+    errno = savedErrno;
+    return;
+  }
   if (signal == SIGQUIT && !quitDumpsStacks.load()) {
     // The VM dumps its stacks from its own handler; calling it is signal-safe as it is.
-    const struct sigaction& quit = previous[findSignal(SIGQUIT)];
+    const struct sigaction& quit = previous[row];
     EventKind kind = EventKind::kNotDelegated;
     if (isHandlerFunction(quit)) {
       kind = EventKind::kDelegated;

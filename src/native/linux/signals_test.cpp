@@ -97,8 +97,7 @@ struct sigaction dispositionOf(int signal) {
 
 bool isLauncherHandler(int signal) {
   struct sigaction action = dispositionOf(signal);
-  return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == hmdSignalHandler &&
-         (action.sa_flags & SA_RESETHAND) != 0;
+  return (action.sa_flags & SA_SIGINFO) != 0 && action.sa_sigaction == hmdSignalHandler;
 }
 
 bool isIgnored(int signal) {
