@@ -260,9 +260,13 @@ TEST(VmRun, VersionRequirementAndTheKnownBadBuild) {
   }
 
   // Before 1.3.0 the trace has the short form.
-  ProbeApp old(agent + "java.version=1.2.2\n");
+  ProbeApp old(agent + "java.version=1.2.2\nexportenv\n");
   auto r = old.run({"status", "5"}, Env().set("UTRACE", "-p"));
   EXPECT_EQ(r.status, 1);
+  // The refused VM stays, but the exported environment does not.
+  const std::string file = exportedFile(r.out);
+  ASSERT_FALSE(file.empty()) << r.out;
+  EXPECT_FALSE(e2e::fileExists(file)) << file;
   EXPECT_TRUE(e2e::hasLine(r.out, "Java version \"1.2.2\"")) << r.out;
   EXPECT_TRUE(contains(r.out, "\nOpenJDK 64-Bit Server VM (")) << r.out;
   EXPECT_FALSE(contains(r.out, "(build ")) << r.out;
