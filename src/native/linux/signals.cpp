@@ -71,6 +71,8 @@ std::array<struct sigaction, numSignals> previous{};
 
 // Set while a delivery of the row's signal is being handled.
 std::array<std::atomic<bool>, numSignals> handling{};
+// The handler touches only these atomics; that is signal-safe only when they are lock-free.
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
 std::atomic<bool> sigHandlerInstalled{false};
 // Whether quit goes to a worker (the VM exports its stack dump) or to the previous
@@ -133,7 +135,9 @@ void setIgnored(int32_t number) {
 // Async-signal-safe. The flag goes first: a delivery between the two would otherwise be
 // dropped with the signal left on "ignore".
 void arm(int32_t number) {
-  handling[findSignal(number)].store(false);
+  const size_t row = findSignal(number);
+  if (row == numSignals) return;
+  handling[row].store(false);
   const struct sigaction action = handlerAction();
   sigaction(number, &action, nullptr);
 }
