@@ -112,8 +112,7 @@ Child AppTree::start(const std::vector<std::string>& args, const Env& env, const
   argv.insert(argv.end(), args.begin(), args.end());
   RunOptions effective = options;
   if (!effective.cwd) effective.cwd = root_;
-  Child child = startProgram(options.program.value_or(launcher()), argv, env, effective);
-  return child;
+  return startProgram(options.program.value_or(launcher()), argv, env, effective);
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
