@@ -1,8 +1,9 @@
 // End-to-end tests of what a service or a container relies on: jps and jcmd naming the
-// VM by the configured sun.java.command, and a start with the library path the systemd
-// example sets, which needs no re-exec.
+// VM by the configured sun.java.command, a start with the library path the systemd
+// example sets, which needs no re-exec, and the example stopping on the unit's SIGTERM.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 
 #include "e2e_fixture.h"
@@ -47,6 +48,25 @@ TEST(Service, TheUnitsLibraryPathStartsWithoutReexec) {
   EXPECT_EQ(result.out.find("export LD_LIBRARY_PATH="), std::string::npos) << result.out;
   EXPECT_EQ(result.out.find("Exec'ing"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("one"), std::string::npos) << result.out;
+}
+
+// The example application as examples/systemd/hello.service runs it: its own configuration,
+// --serve, the unit's environment; systemd's one SIGTERM stops it through Hello.cleanup.
+TEST(Service, TheExampleStopsInAnOrderlyWayOnTheUnitsSigterm) {
+  AppTree tree("hello");
+  tree.copyClasses();
+  tree.writeConfig(e2e::readFile(EXAMPLES_DIR "/hello/bin/hello.config"));
+  Env env;
+  env.set("PATH", kJdk + "/bin:/usr/bin:/bin");
+  env.set("LD_LIBRARY_PATH", kJdk + "/lib/server:" + kJdk + "/lib");
+  env.set("LAUNCHER_ENV_CHECKED", "true");
+  e2e::Child child = tree.start({"--serve"}, env);
+  ASSERT_TRUE(child.waitForLine("Serving until stopped.")) << child.out() << child.err();
+  ASSERT_TRUE(child.signal(SIGTERM));
+  e2e::RunResult result = child.wait();
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_TRUE(e2e::hasLine(result.out, "Stopped in an orderly way.")) << result.out;
+  EXPECT_TRUE(e2e::hasLine(result.out, "  argument 2       = --serve")) << result.out;
 }
 
 }  // namespace
