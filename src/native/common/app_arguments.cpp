@@ -134,10 +134,11 @@ void optConvertDisabledArguments() {
     RemovedArgument found = optRemoveArgument(row.name, row.prefixMatch, takesValue);
     if (!found.entry) continue;
     if (takesValue) {
-      ut_tproda("Converted disabled arg <%s %s> into an application arg", found.entry->c_str(),
-                found.value.value_or("").c_str());
+      ut_tproda("Converted disabled arg <%.*s %.*s> into an application arg", ut_textLimit(),
+                found.entry->c_str(), ut_textLimit(1), found.value.value_or("").c_str());
     } else {
-      ut_tproda("Converted disabled arg <%s> into an application arg", found.entry->c_str());
+      ut_tproda("Converted disabled arg <%.*s> into an application arg", ut_textLimit(),
+                found.entry->c_str());
     }
     if (row.handler != nullptr) {
       OptionValue value;
@@ -162,7 +163,7 @@ bool optSetJPDA(bool undo, const std::string& argument, const OptionValue&) {
     return true;
   }
   if (argument.compare(0, kWithColon.size(), kWithColon) != 0) {
-    ut_tproda("Invalid +jpda argument <%s>", argument.c_str());
+    ut_tproda("Invalid +jpda argument <%.*s>", ut_textLimit(), argument.c_str());
     return false;
   }
 
@@ -179,7 +180,7 @@ bool optSetJPDA(bool undo, const std::string& argument, const OptionValue&) {
     } else if (piece.rfind("address=", 0) == 0) {
       address = piece.substr(piece.find('=') + 1);
     } else {
-      ut_tproda("Unknown option in +jpda argument <%s>", piece.c_str());
+      ut_tproda("Unknown option in +jpda argument <%.*s>", ut_textLimit(), piece.c_str());
       return false;
     }
   }

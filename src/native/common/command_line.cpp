@@ -189,7 +189,7 @@ bool optParseArgument(std::vector<std::string>& args) {
     const JavaOption* row = findRow(argument);
     if (row == nullptr) {
       optAddApplicationArgument(argument);
-      ut_tproda("Processed <%s> application arg", argument.c_str());
+      ut_tproda("Processed <%.*s> application arg", ut_textLimit(), argument.c_str());
       continue;
     }
 
@@ -213,9 +213,10 @@ bool optParseArgument(std::vector<std::string>& args) {
     if (valueText != nullptr) {
       optAddArgument(*valueText);
       if (conditional) optAddApplicationArgument(*valueText);
-      ut_tproda("Processed <%s %s> arg", argument.c_str(), valueText->c_str());
+      ut_tproda("Processed <%.*s %.*s> arg", ut_textLimit(), argument.c_str(), ut_textLimit(1),
+                valueText->c_str());
     } else {
-      ut_tproda("Processed <%s> arg", argument.c_str());
+      ut_tproda("Processed <%.*s> arg", ut_textLimit(), argument.c_str());
     }
     if (row->stopsParsing) {
       remaining.assign(args.begin() + static_cast<std::ptrdiff_t>(start), args.end());

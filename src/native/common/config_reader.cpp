@@ -38,8 +38,6 @@ namespace {
 constexpr size_t kConfigFileNameLimit = 1024;
 constexpr size_t kPathLimit = 1024;
 constexpr int kReadErrorNumber = 32;
-// Traced line texts are clipped so that a very long line cannot overflow a trace line.
-constexpr int kTraceTextLimit = 16384;
 constexpr const char* kGenericError = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidNumber = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidOption = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
@@ -162,7 +160,7 @@ bool processLines(FilFile* file, const std::string& fileName, const std::string&
       return false;
     }
     if (row->handler(argument)) {
-      ut_tproda("Processed <%.*s> from <%.*s>", kTraceTextLimit, expanded.c_str(), kTraceTextLimit,
+      ut_tproda("Processed <%.*s> from <%.*s>", ut_textLimit(), expanded.c_str(), ut_textLimit(1),
                 baseName.c_str());
       continue;
     }
@@ -227,7 +225,7 @@ std::string cfgGetConfigFileName(std::optional<std::string_view> name) {
     if (removed != '\0' && !utlFileExists(candidate)) candidate = result + removed + ".config";
     result = candidate;
   }
-  ut_tproda("Look for Configuration file %.*s", kTraceTextLimit, result.c_str());
+  ut_tproda("Look for Configuration file %.*s", ut_textLimit(), result.c_str());
   return result;
 }
 
@@ -256,7 +254,7 @@ bool cfgProcessConfig() {
       commentFile = zipGetCommentFileName(launcher);
       if (commentFile) {
         chosen = cfgGetConfigFileName(*commentFile);
-        ut_tproda("Processed zipfile comment file <%s>", chosen.c_str());
+        ut_tproda("Processed zipfile comment file <%.*s>", ut_textLimit(), chosen.c_str());
         cfgSetConfigFileMode(1);
       }
     }
