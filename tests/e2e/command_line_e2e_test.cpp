@@ -170,3 +170,43 @@ TEST(CommandLineE2E, ShellModeWithNobodyListeningStartsTheApplication) {
   EXPECT_NE(r.err.find("Main class is undefined.\n"), std::string::npos) << r.err;
   EXPECT_EQ(r.status, 1);
 }
+
+// Relative file names are based on the working directory however long its name is; when
+// there is none (it was removed), nothing is handed over and a new instance starts.
+TEST(CommandLineE2E, ShellModeNamesOnlyFilesTheUserNamed) {
+  AppTree tree;
+  std::string deep = "docs";
+  while (deep.size() < 1500) deep += "/" + std::string(100, 'd');
+  std::string file = tree.writeFile(deep + "/one.txt", "1");
+  {
+    Listener listener(1);
+    ASSERT_NE(listener.port(), 0);
+    tree.writeConfig("socket " + std::to_string(listener.port()) + "\n");
+    e2e::RunOptions options;
+    options.cwd = tree.path(deep);
+    auto r = tree.run({"+shell", "one.txt"}, Env(), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listener.received(), (std::vector<std::string>{"open " + file}));
+  }
+
+  Listener listener(1);
+  ASSERT_NE(listener.port(), 0);
+  tree.writeConfig("socket " + std::to_string(listener.port()) + "\njavahome " + e2e::testJdkHome() + "\n");
+  tree.makeDir("gone");
+  e2e::RunOptions options;
+  options.cwd = tree.path("gone");
+  auto r = e2e::runProgram("/bin/sh", {"sh", "-c", "rmdir \"$PWD\" && exec \"$0\" +shell one.txt", tree.launcher()},
+                           Env(), options);
+  EXPECT_NE(r.err.find("Main class is undefined.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+  // Nothing reached the listener before this probe.
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(listener.port()));
+  ASSERT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(write(probe, "probe", 5), 5);
+  close(probe);
+  EXPECT_EQ(listener.received(), (std::vector<std::string>{"probe"}));
+}
