@@ -210,3 +210,35 @@ TEST(CommandLineE2E, ShellModeNamesOnlyFilesTheUserNamed) {
   close(probe);
   EXPECT_EQ(listener.received(), (std::vector<std::string>{"probe"}));
 }
+
+// With a configured command prefix the options are spelt with it: --+help gives the help,
+// a plain +help, or a -D that lacks the prefix, reaches the application, and the
+// configured arguments keep their place in front of the command line's.
+TEST(CommandLineE2E, ConfiguredCommandPrefixSpellsTheOptions) {
+  AppTree tree;
+  const std::string jdk = e2e::testJdkHome();
+  tree.writeConfig("cmdprefix --\njavahome " + jdk + "\nmainclass PrintArgs\napparg conf1\n");
+  Env env = Env().set("LD_LIBRARY_PATH", jdk + "/lib/server:" + jdk + "/lib");
+
+  auto r = tree.run({"--+help"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out.rfind("Usage: " + tree.launcher() + " <+options> <args>\n\nwhere options include:\n    --+help\n",
+                  0),
+      0u)
+      << r.out;
+
+  std::string extra = tree.makeDir("extra");
+  r = tree.run({"a", "+help", "--+javacmd", "-Dq=1", "--+classpath/p", extra, "--+jpda", "b"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> script = e2e::lines(r.out);
+  ASSERT_FALSE(script.empty()) << r.out;
+  const std::string& command = script.back();
+  // Only the application's arguments follow the class; -Dq=1 is not a VM option here,
+  // and --+jpda, without JPDA support configured, belongs to the application.
+  EXPECT_EQ(command.substr(command.find(" PrintArgs ")), " PrintArgs conf1 a +help -Dq=1 --+jpda b")
+      << command;
+  EXPECT_EQ(command.find("-Dq=1"),
+            command.find(" PrintArgs ") + std::string(" PrintArgs conf1 a +help ").size());
+  EXPECT_NE(command.find(" -Djava.class.path=" + extra + " "), std::string::npos) << command;
+}

@@ -105,13 +105,20 @@ int32_t japStart(LaunchContext& context) {
   japInit();
   appName = context.args.empty() ? std::string() : context.args[0];
 
-  std::vector<std::string> arguments;
-  if (context.args.size() > 1) arguments.assign(context.args.begin() + 1, context.args.end());
+  std::vector<std::string> commandLine;
+  if (context.args.size() > 1) commandLine.assign(context.args.begin() + 1, context.args.end());
+  std::vector<std::string> arguments = commandLine;
   bool parsed = optParseArgument(arguments);
 
   if (!cfgProcessConfig()) {
     japTerm();
     return kExitFailure;
+  }
+  // The command line had to be parsed before the configuration could name a command
+  // prefix; with one, options are spelt with it, so the command line is parsed again.
+  if (!cfgGetCmdPrefix().empty()) {
+    arguments = commandLine;
+    parsed = optReparseArgument(arguments, static_cast<size_t>(cfgGetAppArgCount()));
   }
   optConvertDisabledArguments();
 

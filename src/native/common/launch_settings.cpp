@@ -288,6 +288,8 @@ bool cfgAddAppArg(const std::string& argument) {
   return true;
 }
 
+int32_t cfgGetAppArgCount() { return firstCommandOptionAppArg - 1; }
+
 const PathArray& cfgGetShLibPath() { return shlibpath; }
 std::optional<std::string> cfgGetMainClass() { return mainClass; }
 std::string cfgGetMainMethod() { return mainMethod.value_or("main"); }
