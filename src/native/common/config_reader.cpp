@@ -211,7 +211,9 @@ std::string cfgGetConfigFileName(std::optional<std::string_view> name) {
   } else {
     // The launcher's own name with its extension replaced by ".config"; a trailing 'w'
     // (the windowless variant's name) is dropped unless only the name with it exists.
-    result = utlMakeAbsPath(hmdGetFullLauncherFileName(kPathLimit), true);
+    // The name is already absolute and normalised, and taken as it is: a '\' in it is
+    // part of a directory's name, not a separator.
+    result = hmdGetFullLauncherFileName(kPathLimit);
     size_t slash = result.rfind('/');
     size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = result.rfind('.');
