@@ -234,6 +234,7 @@ bool hasLine(const std::string& text, const std::string& line) {
 
 std::string launcherBinary() { return LAUNCHER_BINARY; }
 std::string javaClassesDir() { return JAVA_CLASSES_DIR; }
+std::string propertyAgentJar() { return PROPERTY_AGENT_JAR; }
 std::string testJdkHome() { return TEST_JDK_HOME; }
 std::string testJdkArch() { return TEST_JDK_ARCH; }
 std::string fakeJvmLibrary() { return FAKE_JVM_LIBRARY; }

@@ -93,6 +93,8 @@ bool hasLine(const std::string& text, const std::string& line);
 // The paths baked in by the build.
 std::string launcherBinary();
 std::string javaClassesDir();
+// A Java agent jar whose argument "name=value;..." sets system properties in premain.
+std::string propertyAgentJar();
 std::string testJdkHome();
 std::string testJdkArch();
 std::string fakeJvmLibrary();

@@ -36,10 +36,6 @@ e2e::RunResult runScript(const AppTree& tree, const std::string& script) {
   return e2e::runProgram("/bin/sh", {"sh", file}, Env(), options);
 }
 
-// A launcher built without in-process VM creation says so; the options of a real start
-// can only be checked once it can start one.
-bool canStartVm(const e2e::RunResult& r) { return r.err.find("cannot create a Java VM yet") == std::string::npos; }
-
 // The option strings the launcher hands to the VM, from the trace of a real start:
 // "    option[ n] = '<text>'" per option, where the text may run over several lines (the
 // consolidated properties), and "'exit' (JNI Invocation API JVM exit hook)" for the hook.
@@ -217,7 +213,6 @@ TEST(JavaCmd, ShutdownSwitchOnlyWithAStackDumpEntry) {
   auto r = withDump.run({"+javacmd"});
   EXPECT_EQ(r.out.find("-Xrs"), std::string::npos) << r.out;
   r = withDump.run({}, Env().set("UTRACE", "-p"));
-  if (!canStartVm(r)) GTEST_SKIP() << "this build does not create the VM in-process";
   EXPECT_TRUE(contains(tracedOptions(r.out), "-Xrs")) << r.out;
 
   AppTree withoutDump;
@@ -236,7 +231,6 @@ TEST(JavaCmd, RealStartReceivesTheSameOptions) {
   tree.writeConfig(configFor("vmparam -Xmx64m\nvmprop a=1\noptions handleexit\n"));
   const std::string props = "-Dprintargs.props=a,b,launcher.config.classpath,launcher.commandline.classpath";
   auto r = tree.run({"-Db=2", "-Xss2m", "+classpath/p", c, props, "arg"}, jdkEnv().set("UTRACE", "-p"));
-  if (!canStartVm(r)) GTEST_SKIP() << "this build does not create the VM in-process";
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::string> expected = {
       "-Xmx64m",

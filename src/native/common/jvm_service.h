@@ -15,9 +15,8 @@ int32_t jsvCreateJVM();
 int32_t jsvDestroyJVM();
 
 // Running the application class (jvm_run.cpp).
-int32_t jsvRunService(const std::string& className, const std::string& method,
-                      const std::string& exitClass, const std::string& exitMethod,
-                      const std::vector<std::string>& args);
+int32_t jsvRunService(const std::string& className, const std::string& method, const std::string& exitClass,
+                      const std::string& exitMethod, const std::vector<std::string>& args);
 // Set when the main method returned and getExitStatus supplied the status.
 bool jsvIgnoreVMExitCode();
 int32_t jsvInternalExitCode();

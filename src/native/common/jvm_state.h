@@ -28,3 +28,6 @@ struct ExitTarget {
   std::string method;
 };
 std::optional<ExitTarget> jsvGetExitTarget();
+
+// Drops the cached java.lang.System handles once the VM is gone (jvm_check.cpp).
+void jsvForgetSystemClass();

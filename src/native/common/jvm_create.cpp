@@ -1,0 +1,124 @@
+// Creating and destroying the process's one VM through the Invocation API.
+//
+// The VM lives from jsvCreateJVM to jsvDestroyJVM. Creation is tried once per process:
+// a second JNI_CreateJavaVM after a failure appears to work but loses the class path,
+// so a failed creation is never retried.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app_arguments.h"
+#include "exit_codes.h"
+#include "jvm_discovery.h"
+#include "jvm_interface.h"
+#include "jvm_options.h"
+#include "jvm_service.h"
+#include "jvm_state.h"
+#include "launch_settings.h"
+#include "launcher_natives.h"
+#include "signals.h"
+#include "trace.h"
+
+namespace {
+
+JavaVM* jvm = nullptr;
+JNIEnv* env = nullptr;
+std::atomic<int32_t> abortPhase{kAbortIdle};
+bool creationFailed = false;
+
+// The init-args record and the option records it points into, kept for the VM's life.
+JavaVMInitArgs JVMInitArgs{};
+std::vector<std::string> optionTexts;
+std::vector<JavaVMOption> options;
+
+constexpr int kTraceTextLimit = 16384;
+
+void fillInitArgs() {
+  optionTexts.clear();
+  options.clear();
+  if (const VmOptionList* list = jopGetJavaVMOptions()) {
+    optionTexts.reserve(list->size());
+    for (const VmOption& option : *list) optionTexts.push_back(option.optionString);
+    for (size_t i = 0; i < list->size(); ++i) {
+      options.push_back(
+          JavaVMOption{.optionString = optionTexts[i].data(), .extraInfo = (*list)[i].extraInfo});
+    }
+  }
+  JVMInitArgs.version = kLauncherJNIVersion;
+  JVMInitArgs.nOptions = static_cast<jint>(options.size());
+  JVMInitArgs.options = options.empty() ? nullptr : options.data();
+  JVMInitArgs.ignoreUnrecognized = JNI_FALSE;
+}
+
+void traceInitArgs() {
+  ut_tproda("JavaVMInitArgs:");
+  ut_tproda("    version 0x%08lx", static_cast<long>(JVMInitArgs.version));
+  ut_tproda("    ignoreUnrecognized is %s", JVMInitArgs.ignoreUnrecognized ? "JNI_TRUE" : "JNI_FALSE");
+  ut_tproda("    nOptions is %ld", static_cast<long>(JVMInitArgs.nOptions));
+  for (jint i = 0; i < JVMInitArgs.nOptions; ++i) {
+    const std::string& text = optionTexts[static_cast<size_t>(i)];
+    if (text == "exit") {
+      ut_tproda("    option[%2d] = 'exit' (JNI Invocation API JVM exit hook)", static_cast<int>(i));
+    } else {
+      ut_tproda("    option[%2d] = '%.*s'", static_cast<int>(i), kTraceTextLimit, text.c_str());
+    }
+  }
+}
+
+}  // namespace
+
+JavaVM* jsvGetJavaVM() { return jvm; }
+
+JNIEnv* jsvGetMainEnv() { return env; }
+
+std::atomic<int32_t>& jsvAbortPhase() { return abortPhase; }
+
+int32_t jsvCreateJVM() {
+  int32_t code = hmdBeforeCreateJVM();
+  if (code != 0) return code;
+
+  fillInitArgs();
+  traceInitArgs();
+  if (optIsJPDAEnabled() && optIsJPDAStartPaused()) {
+    ut_tproda(
+        "WARNING: Starting debugger in paused mode. You must issue a 'go' command before Java will run.");
+  }
+
+  const InvocationFunctions& functions = jevGetInvocationFunction();
+  if (jvm == nullptr) {
+    jint created = -1;
+    if (!creationFailed && functions.createJavaVM != nullptr) {
+      created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &JVMInitArgs);
+    }
+    if (created < 0) {
+      creationFailed = true;
+      jvm = nullptr;
+      env = nullptr;
+      std::fputs("Unable to create JVM.\n", stderr);
+      return kExitFailure;
+    }
+  }
+  ut_tproda("JVM created");
+
+  code = jsvCheckJVM();
+  if (code == 0) {
+    if (std::optional<std::string> file = cfgGetExportEnv()) jsvWriteEnvironment(*file);
+    code = hmdAfterCreateJVM();
+  }
+  dmpRegisterDumpFunction(env, functions.dumpAllStacks);
+  return code;
+}
+
+int32_t jsvDestroyJVM() {
+  if (jvm != nullptr) {
+    abortPhase = kAbortDestroying;
+    jvm->DestroyJavaVM();
+    abortPhase = kAbortIdle;
+  }
+  jvm = nullptr;
+  env = nullptr;
+  jsvForgetSystemClass();
+  ut_tproda("JVM destroyed");
+  return hmdAfterDestoryJVM();
+}

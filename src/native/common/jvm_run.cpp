@@ -1,0 +1,183 @@
+// Running the application class on the main thread: the working directory, the Java
+// argument array, the static method, and the exit status the run ends with.
+//
+// Exit status of a run:
+//   class or method missing            -> 8888 (the VM is left as it is)
+//   main method throws                 -> 1, after the VM's own exception print
+//   no getExitStatus()                 -> 0
+//   getExitStatus() answers n          -> n, and n decides a later System.exit as well
+//   getExitStatus() throws             -> 1, likewise
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "exit_codes.h"
+#include "jni_support.h"
+#include "jvm_service.h"
+#include "jvm_state.h"
+#include "launch_settings.h"
+#include "trace.h"
+
+namespace {
+
+constexpr int kTraceTextLimit = 16384;
+
+std::string entryClass;
+std::string mainMethod;
+
+// Read by signal-handling threads while the main method runs.
+std::mutex exitTargetMutex;
+std::optional<ExitTarget> exitTarget;
+
+// Read by the VM's exit hook, on the VM's own thread.
+std::atomic<bool> ignoreVMExitCode{false};
+std::atomic<int32_t> internalExitCode{0};
+
+void setExitTarget(std::optional<ExitTarget> target) {
+  std::lock_guard<std::mutex> lock(exitTargetMutex);
+  exitTarget = std::move(target);
+}
+
+// The status the application reports through its class's getExitStatus(), if it has one.
+int32_t askExitStatus(JNIEnv* env, jclass cls) {
+  jmethodID getExitStatus = env->GetStaticMethodID(cls, "getExitStatus", "()I");
+  if (getExitStatus == nullptr) {
+    jsvClearException(env);
+    return kExitSuccess;
+  }
+  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", kTraceTextLimit,
+            entryClass.c_str());
+  int32_t status = env->CallStaticIntMethod(cls, getExitStatus);
+  if (jsvDescribeException(env)) status = kExitFailure;
+  internalExitCode = status;
+  ignoreVMExitCode = true;
+  return status;
+}
+
+int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
+  jclass rawClass = nullptr;
+  jmethodID method = nullptr;
+  int found =
+      jsvGetStaticMethod(env, entryClass, mainMethod.c_str(), "([Ljava/lang/String;)V", &rawClass, &method);
+  LocalRef<jclass> cls(env, rawClass);
+  if (found == kMethodNotFound) {
+    std::fprintf(stderr, "No 'static void %s(java.lang.String[])' method in %s.\n", mainMethod.c_str(),
+                 entryClass.c_str());
+  }
+  if (found != kMethodFound) return kExitClassNotFound;
+
+  ut_tproda("Calling entry class 'static void %.*s.%.*s(java.lang.String[])'", kTraceTextLimit,
+            entryClass.c_str(), kTraceTextLimit, mainMethod.c_str());
+  ut_tcommit();
+  env->CallStaticVoidMethod(cls.get(), method, args);
+
+  // An application whose main method throws has failed, whatever getExitStatus says.
+  int32_t status = jsvDescribeException(env) ? kExitFailure : askExitStatus(env, cls.get());
+
+  env->DeleteLocalRef(cls.release());
+  if (jsvGetJavaVM()->DetachCurrentThread() != JNI_OK) {
+    std::fputs("Could not detach main thread.\n", stderr);
+    return kExitFailure;
+  }
+  ut_tproda("Returned from main class with status %d", status);
+  ut_tcommit();
+  return status;
+}
+
+int32_t jsvStartApp(const std::vector<std::string>& args) {
+  if (std::optional<std::string> dir = cfgGetCurrentDir()) {
+    ut_tproda("Change current directory to %.*s", kTraceTextLimit, dir->c_str());
+    if (chdir(dir->c_str()) != 0) {
+      // The run goes on in the current directory.
+    }
+  }
+  if (!args.empty()) {
+    ut_tproda("Arguments passed to java class are:");
+    for (const std::string& arg : args) ut_tproda("    %.*s", kTraceTextLimit, arg.c_str());
+  }
+  JNIEnv* env = jsvGetMainEnv();
+  return jsvInvokeMain(env, jsvMakeArgsArray(env, args));
+}
+
+}  // namespace
+
+int32_t jsvRunService(const std::string& className, const std::string& method, const std::string& exitClass,
+                      const std::string& exitMethod, const std::vector<std::string>& args) {
+  if (jsvGetJavaVM() == nullptr || jsvGetMainEnv() == nullptr) return kExitFailure;
+  entryClass = className;
+  mainMethod = method;
+  if (!exitClass.empty()) setExitTarget(ExitTarget{.className = exitClass, .method = exitMethod});
+  int32_t code = jsvStartApp(args);
+  setExitTarget(std::nullopt);
+  entryClass.clear();
+  return code;
+}
+
+std::optional<ExitTarget> jsvGetExitTarget() {
+  std::lock_guard<std::mutex> lock(exitTargetMutex);
+  return exitTarget;
+}
+
+bool jsvIgnoreVMExitCode() { return ignoreVMExitCode; }
+
+int32_t jsvInternalExitCode() { return internalExitCode; }
+
+void jsvDotToSlash(std::string& text) {
+  for (char& c : text) {
+    if (c == '.') c = '/';
+  }
+}
+
+int jsvGetStaticMethod(JNIEnv* env, std::string_view className, const char* method, const char* signature,
+                       jclass* outClass, jmethodID* outMethod) {
+  std::string slashed(className);
+  jsvDotToSlash(slashed);
+  jclass cls = env->FindClass(slashed.c_str());
+  *outClass = cls;
+  if (cls == nullptr) {
+    std::fprintf(stderr, "Failed to load class %.*s\n", static_cast<int>(className.size()), className.data());
+    return kClassNotFound;
+  }
+  jmethodID id = env->GetStaticMethodID(cls, method, signature);
+  *outMethod = id;
+  return id != nullptr ? kMethodFound : kMethodNotFound;
+}
+
+jstring jsvNewStringPlatformBytes(JNIEnv* env, const char* bytes, jsize length) {
+  LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
+  if (!stringClass) return nullptr;
+  jmethodID constructor = env->GetMethodID(stringClass.get(), "<init>", "([B)V");
+  if (constructor == nullptr) return nullptr;
+  LocalRef<jbyteArray> array(env, env->NewByteArray(length));
+  if (!array) return nullptr;
+  env->SetByteArrayRegion(array.get(), 0, length, reinterpret_cast<const jbyte*>(bytes));
+  if (env->ExceptionCheck()) return nullptr;
+  auto text = static_cast<jstring>(env->NewObject(stringClass.get(), constructor, array.get()));
+  if (env->ExceptionCheck()) {
+    if (text != nullptr) env->DeleteLocalRef(text);
+    return nullptr;
+  }
+  return text;
+}
+
+jstring jsvNewStringPlatform(JNIEnv* env, const char* text) {
+  return jsvNewStringPlatformBytes(env, text, static_cast<jsize>(std::char_traits<char>::length(text)));
+}
+
+jobjectArray jsvMakeArgsArray(JNIEnv* env, const std::vector<std::string>& args) {
+  LocalRef<jclass> stringClass(env, env->FindClass("java/lang/String"));
+  if (!stringClass) return nullptr;
+  jobjectArray array = env->NewObjectArray(static_cast<jsize>(args.size()), stringClass.get(), nullptr);
+  if (array == nullptr) return nullptr;
+  for (size_t i = 0; i < args.size(); ++i) {
+    LocalRef<jstring> element(
+        env, jsvNewStringPlatformBytes(env, args[i].data(), static_cast<jsize>(args[i].size())));
+    env->SetObjectArrayElement(array, static_cast<jsize>(i), element.get());
+  }
+  return array;
+}

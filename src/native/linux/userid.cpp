@@ -1,0 +1,130 @@
+// Switching the identity of the whole process for the Java side. A text that begins with
+// a digit is an id (its leading digits, as atoi reads them); anything else is a name
+// looked up in the password or group database.
+//
+// A privileged process that switches its user also takes the target user's supplementary
+// groups first; otherwise a server started as root would keep root's groups.
+
+#include "userid.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMessageSize = 128;
+
+void throwNew(JNIEnv* env, const char* className, const char* format, const std::string& text) {
+  char message[kMessageSize];
+  std::snprintf(message, sizeof message, format, text.c_str());
+  jclass cls = env->FindClass(className);
+  if (cls == nullptr) return;  // the lookup's own exception stays pending
+  env->ThrowNew(cls, message);
+  env->DeleteLocalRef(cls);
+}
+
+// The string's characters, or none with an exception pending.
+std::optional<std::string> utfText(JNIEnv* env, jstring value) {
+  if (value == nullptr) {
+    throwNew(env, "java/lang/NullPointerException", "%s", "null value");
+    return std::nullopt;
+  }
+  const char* chars = env->GetStringUTFChars(value, nullptr);
+  if (chars == nullptr) return std::nullopt;
+  std::string text(chars);
+  env->ReleaseStringUTFChars(value, chars);
+  return text;
+}
+
+bool startsWithDigit(const std::string& text) {
+  return !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) != 0;
+}
+
+// The leading digits as a number; a value past the id range stays past it, so the system
+// refuses it instead of a wrapped, different id being used.
+unsigned long leadingNumber(const std::string& text) {
+  unsigned long value = 0;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) == 0) break;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 0xFFFFFFFFul) return 0xFFFFFFFFul;
+  }
+  return value;
+}
+
+std::optional<passwd> findUser(const char* name, uid_t* id, std::vector<char>& storage) {
+  passwd entry{};
+  passwd* found = nullptr;
+  storage.assign(16384, '\0');
+  int rc = name != nullptr ? getpwnam_r(name, &entry, storage.data(), storage.size(), &found)
+                           : getpwuid_r(*id, &entry, storage.data(), storage.size(), &found);
+  if (rc != 0 || found == nullptr) return std::nullopt;
+  return entry;
+}
+
+// Sets the supplementary groups to the target user's, when this process may.
+bool takeGroupsOf(const passwd* user) {
+  if (geteuid() != 0) return true;
+  if (user == nullptr) return setgroups(0, nullptr) == 0;
+  return initgroups(user->pw_name, getgid()) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setUser(JNIEnv* env, jclass,
+                                                                             jstring user) {
+  std::optional<std::string> text = utfText(env, user);
+  if (!text) return JNI_FALSE;
+  std::vector<char> storage;
+  if (startsWithDigit(*text)) {
+    auto id = static_cast<uid_t>(leadingNumber(*text));
+    std::optional<passwd> entry = findUser(nullptr, &id, storage);
+    if (!takeGroupsOf(entry ? &*entry : nullptr)) return JNI_FALSE;
+    if (setuid(id) == 0) return JNI_TRUE;
+    if (errno == EINVAL) throwNew(env, "java/lang/IllegalArgumentException", "Invalid user id: %s", *text);
+    return JNI_FALSE;
+  }
+  std::optional<passwd> entry = findUser(text->c_str(), nullptr, storage);
+  if (!entry) {
+    throwNew(env, "java/lang/IllegalArgumentException", "Invalid user: %s", *text);
+    return JNI_FALSE;
+  }
+  if (!takeGroupsOf(&*entry)) return JNI_FALSE;
+  return setuid(entry->pw_uid) == 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setGroup(JNIEnv* env, jclass,
+                                                                              jstring group) {
+  std::optional<std::string> text = utfText(env, group);
+  if (!text) return JNI_FALSE;
+  if (startsWithDigit(*text)) {
+    auto id = static_cast<gid_t>(leadingNumber(*text));
+    if (setgid(id) == 0) return JNI_TRUE;
+    if (errno == EINVAL) throwNew(env, "java/lang/IllegalArgumentException", "Invalid group id: %s", *text);
+    return JNI_FALSE;
+  }
+  std::vector<char> storage(16384, '\0');
+  struct group entry {};
+  struct group* found = nullptr;
+  if (getgrnam_r(text->c_str(), &entry, storage.data(), storage.size(), &found) != 0 || found == nullptr) {
+    throwNew(env, "java/lang/IllegalArgumentException", "Invalid group: %s", *text);
+    return JNI_FALSE;
+  }
+  return setgid(entry.gr_gid) == 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_isRootUser(JNIEnv*, jclass) {
+  return getuid() == 0 || geteuid() == 0 ? JNI_TRUE : JNI_FALSE;
+}
+
+}  // extern "C"
