@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -105,17 +106,27 @@ void AppTree::symlink(const std::string& target, const std::string& relative) co
   fs::create_symlink(target, full);
 }
 
-RunResult AppTree::run(const std::vector<std::string>& args, const Env& env, const RunOptions& options) const {
+RunResult AppTree::run(const std::vector<std::string>& args, const Env& env,
+                       const RunOptions& options) const {
+  return start(args, env, options).wait(options.timeoutSeconds);
+}
+
+Child AppTree::start(const std::vector<std::string>& args, const Env& env, const RunOptions& options) const {
   std::vector<std::string> argv;
   argv.push_back(options.argv0.value_or(launcher()));
   argv.insert(argv.end(), args.begin(), args.end());
   RunOptions effective = options;
   if (!effective.cwd) effective.cwd = root_;
-  return runProgram(options.program.value_or(launcher()), argv, env, effective);
+  return startProgram(options.program.value_or(launcher()), argv, env, effective);
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
                      const RunOptions& options) {
+  return startProgram(program, argv, env, options).wait(options.timeoutSeconds);
+}
+
+Child startProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
+                   const RunOptions& options) {
   int outPipe[2];
   int errPipe[2];
   int inPipe[2];
@@ -129,6 +140,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   std::vector<char*> cenv;
   for (const auto& e : envEntries) cenv.push_back(const_cast<char*>(e.c_str()));
   cenv.push_back(nullptr);
+  // Writing to a child that has ended must fail, not end the test program.
+  ::signal(SIGPIPE, SIG_IGN);
 
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -137,6 +150,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
     setpgid(0, 0);
+    ::signal(SIGPIPE, SIG_DFL);
+    for (int sig : options.ignoredSignals) ::signal(sig, SIG_IGN);
     if (options.cwd && chdir(options.cwd->c_str()) != 0) _exit(126);
     if (options.uid) {
       if (setgid(65534) != 0 || setuid(*options.uid) != 0) _exit(126);
@@ -148,51 +163,118 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   close(outPipe[1]);
   close(errPipe[1]);
   close(inPipe[0]);
+  Child child(pid, inPipe[1], outPipe[0], errPipe[0]);
   if (options.stdinText) {
-    ssize_t ignored = write(inPipe[1], options.stdinText->data(), options.stdinText->size());
-    (void)ignored;
+    child.write(*options.stdinText);
+    child.closeStdin();
   }
-  close(inPipe[1]);
+  return child;
+}
 
-  RunResult result;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+Child::Child(pid_t pid, int in, int out, int err) : pid_(pid), in_(in), out_(out), err_(err) {}
+
+Child::Child(Child&& other) noexcept
+    : pid_(other.pid_),
+      in_(other.in_),
+      out_(other.out_),
+      err_(other.err_),
+      reaped_(other.reaped_),
+      result_(std::move(other.result_)) {
+  other.pid_ = -1;
+  other.in_ = other.out_ = other.err_ = -1;
+  other.reaped_ = true;
+}
+
+Child::~Child() {
+  if (!reaped_) {
+    kill(-pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  for (int fd : {in_, out_, err_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+bool Child::readSome(int timeoutMillis) {
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  int* owners[2] = {&out_, &err_};
+  if (out_ < 0 && err_ < 0) return false;
+  int ready = poll(fds, 2, timeoutMillis);
+  if (ready < 0 && errno == EINTR) return true;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    char buffer[8192];
+    ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+    if (n > 0) {
+      sinks[i]->append(buffer, static_cast<size_t>(n));
+    } else {
+      close(fds[i].fd);
+      *owners[i] = -1;
+    }
+  }
+  return out_ >= 0 || err_ >= 0;
+}
+
+bool Child::waitUntil(const std::function<bool()>& done, int timeoutSeconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (!done()) {
+    auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (remaining.count() <= 0) return false;
+    // A short round, so that done() may also look at the child's state, not only its output.
+    if (!readSome(static_cast<int>(std::min<long>(remaining.count(), 20)))) return done();
+  }
+  return true;
+}
+
+bool Child::waitForLine(const std::string& line, size_t times, int timeoutSeconds) {
+  return waitUntil([&] { return countLines(result_.out, line) + countLines(result_.err, line) >= times; },
+                   timeoutSeconds);
+}
+
+bool Child::signal(int sig) const { return !reaped_ && kill(pid_, sig) == 0; }
+
+void Child::write(const std::string& text) {
+  if (in_ < 0) return;
+  ssize_t ignored = ::write(in_, text.data(), text.size());
+  (void)ignored;
+}
+
+void Child::closeStdin() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+RunResult Child::wait(int timeoutSeconds) {
+  closeStdin();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    auto remaining =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (remaining.count() <= 0) {
-      result.timedOut = true;
-      kill(-pid, SIGKILL);
+      result_.timedOut = true;
+      kill(-pid_, SIGKILL);
       break;
     }
-    int ready = poll(fds, 2, static_cast<int>(remaining.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buffer[8192];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+    if (!readSome(static_cast<int>(remaining.count()))) break;
   }
-  for (auto& f : fds) {
-    if (f.fd >= 0) close(f.fd);
+  for (int* fd : {&out_, &err_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  reaped_ = true;
   if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
+    result_.status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
-    result.signal = WTERMSIG(status);
+    result_.signal = WTERMSIG(status);
   }
-  return result;
+  return result_;
 }
 
 std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const std::string& jvmCfg) {
@@ -223,6 +305,12 @@ std::vector<std::string> lines(const std::string& text) {
   std::istringstream in(text);
   while (std::getline(in, line)) result.push_back(line);
   return result;
+}
+
+size_t countLines(const std::string& text, const std::string& line) {
+  size_t n = 0;
+  for (const auto& l : lines(text)) n += l == line ? 1 : 0;
+  return n;
 }
 
 bool hasLine(const std::string& text, const std::string& line) {

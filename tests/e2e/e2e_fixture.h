@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,6 +40,47 @@ struct RunOptions {
   int timeoutSeconds = 30;
   std::optional<uid_t> uid;          // run as this user (the test must be root)
   std::optional<std::string> stdinText;
+  std::vector<int> ignoredSignals;  // set to "ignore" in the child before exec, as nohup does
+};
+
+// A child process still running: its output so far, waits for what it writes, signals to
+// it and its end. The destructor kills and reaps a child that was not waited for.
+class Child {
+ public:
+  Child(pid_t pid, int in, int out, int err);
+  ~Child();
+  Child(Child&& other) noexcept;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  Child& operator=(Child&&) = delete;
+
+  pid_t pid() const { return pid_; }
+  const std::string& out() const { return result_.out; }
+  const std::string& err() const { return result_.err; }
+
+  // Reads the child's output until done() holds; false when the output ended or the time
+  // ran out first.
+  bool waitUntil(const std::function<bool()>& done, int timeoutSeconds = 30);
+  // Until the line has appeared whole on standard output or error, that many times.
+  bool waitForLine(const std::string& line, size_t times = 1, int timeoutSeconds = 30);
+  bool signal(int sig) const;
+  // Writes to the child's standard input; closeStdin ends it.
+  void write(const std::string& text);
+  void closeStdin();
+  // Reads to the end of the output and reaps the child; after the timeout the child's
+  // process group is killed.
+  RunResult wait(int timeoutSeconds = 30);
+
+ private:
+  // One poll round over the open outputs; false once both have ended.
+  bool readSome(int timeoutMillis);
+
+  pid_t pid_;
+  int in_;
+  int out_;
+  int err_;
+  bool reaped_ = false;
+  RunResult result_;
 };
 
 // A temporary directory holding bin/NAME (a copy of the built launcher) and what the
@@ -69,6 +111,9 @@ class AppTree {
 
   RunResult run(const std::vector<std::string>& args, const Env& env = Env(),
                 const RunOptions& options = RunOptions()) const;
+  // The same, without waiting: the child runs while the test talks to it.
+  Child start(const std::vector<std::string>& args, const Env& env = Env(),
+              const RunOptions& options = RunOptions()) const;
 
  private:
   std::string root_;
@@ -82,6 +127,8 @@ std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const
 // Runs any program with the given argv (argv[0] included).
 RunResult runProgram(const std::string& program, const std::vector<std::string>& argv,
                      const Env& env, const RunOptions& options);
+Child startProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
+                   const RunOptions& options);
 
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
@@ -89,6 +136,8 @@ bool fileExists(const std::string& path);
 std::vector<std::string> lines(const std::string& text);
 // The trace lines (UTRACE=-p writes them to standard output).
 bool hasLine(const std::string& text, const std::string& line);
+// How often the line appears whole in the text.
+size_t countLines(const std::string& text, const std::string& line);
 
 // The paths baked in by the build.
 std::string launcherBinary();

@@ -1,6 +1,8 @@
-// The signals the launcher handles, by name.
+// The signals the launcher handles: the table, its installation around the VM's life,
+// the handler and the worker that does the handling.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string_view>
 
@@ -9,7 +11,8 @@
 bool hmdSetSignalIgnore(std::string_view name);
 // Whether the named signal was marked ignored.
 bool hmdIsSignalIgnored(std::string_view name);
-// Back to the start state: no signal marked.
+// Back to the start state: dispositions restored, watcher thread joined, its pipe
+// closed, no signal marked.
 void hmdSignalsReset();
 
 // Hooks around the VM's life. Each answers 0; a non-zero answer of the first two ends
@@ -17,3 +20,8 @@ void hmdSignalsReset();
 int32_t hmdBeforeCreateJVM();
 int32_t hmdAfterCreateJVM();
 int32_t hmdAfterDestoryJVM();
+
+// The installed handler (signal context) and the body of the thread that handles one
+// delivery; the thread re-arms the signal when it is done.
+void hmdSignalHandler(int signal, siginfo_t* info, void* context);
+int32_t hmdSignalHandlerThread(int32_t signal);
