@@ -37,7 +37,8 @@ TEST(RestartLoad, HundredGenerationsEndWithTheLastStatusAndHoldWhatTheFirstHeld)
   constexpr int kGenerations = 100;
   AppTree tree;
   tree.copyClasses();
-  tree.writeConfig("javahome " + e2e::testJdkHome() + "\nmainclass RunProbe\naddpath ../classes\nrestartonexit 3\n");
+  tree.writeConfig("javahome " + e2e::testJdkHome() +
+                   "\nmainclass RunProbe\naddpath ../classes\nrestartonexit 3\n");
   // A descriptor the launcher inherits, as from a service manager: it stays open in every
   // generation.
   const std::string inheritedFile = tree.writeFile("inherited", "");
@@ -59,14 +60,36 @@ TEST(RestartLoad, HundredGenerationsEndWithTheLastStatusAndHoldWhatTheFirstHeld)
     const Generation last = parse(lines.back());
     ASSERT_FALSE(first.fds.empty()) << lines.front();
     for (const std::string& line : lines) EXPECT_NE(line.find(inheritedEntry), std::string::npos) << line;
-    // The VM opens a socket of its own earlier in a restarted generation than in the first.
-    EXPECT_EQ(last.fds, second.fds) << how;
-    auto withoutSockets = [](const std::string& fds) { return std::regex_replace(fds, std::regex(",[0-9]+=socket"), ""); };
+    // The VM opens a socket of its own, at a number that depends on its threads' timing
+    // (and later in the first generation); everything else is the same, number for number.
+    auto withoutSockets = [](const std::string& fds) {
+      return std::regex_replace(fds, std::regex(",[0-9]+=socket"), "");
+    };
+    auto sockets = [](const std::string& fds) {
+      size_t count = 0;
+      for (size_t at = fds.find("=socket"); at != std::string::npos; at = fds.find("=socket", at + 1))
+        ++count;
+      return count;
+    };
     EXPECT_EQ(withoutSockets(last.fds), withoutSockets(first.fds)) << how;
-    // Resident memory is the VM's own and varies a little from start to start; a launcher
-    // that carried anything over would grow with every generation.
-    EXPECT_LT(last.rssKilobytes, first.rssKilobytes + first.rssKilobytes / 20) << how;
-    EXPECT_GT(last.rssKilobytes, first.rssKilobytes - first.rssKilobytes / 20) << how;
+    EXPECT_EQ(sockets(last.fds), sockets(first.fds)) << how << "\n" << last.fds << "\n" << first.fds;
+    EXPECT_EQ(sockets(last.fds), sockets(second.fds)) << how;
+    // Resident memory is the VM's own and varies a little from start to start (and with
+    // what the machine reclaims meanwhile); a launcher that carried anything over would
+    // grow with every generation. The first ten generations against the last ten.
+    long early = 0;
+    long late = 0;
+    std::string all;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      long rss = parse(lines[i]).rssKilobytes;
+      if (i < 10) early += rss;
+      if (i >= lines.size() - 10) late += rss;
+      all += " " + std::to_string(rss);
+    }
+    EXPECT_LT(late, early + early / 10) << how << all;
+    EXPECT_GT(late, early - early / 10) << how << all;
+    EXPECT_GT(first.rssKilobytes, 0) << lines.front();
+    EXPECT_GT(last.rssKilobytes, 0) << lines.back();
   }
   ::close(inherited);
 }
