@@ -214,23 +214,32 @@ TEST(HostileInput, DeletedWorkingDirectory) {
   }
 }
 
+// Fifty real starts of one application at once: each VM reads its own exported
+// environment file, and every file is gone afterwards.
 TEST(HostileInput, FiftyLaunchesAtOnceEachWithItsOwnExportFile) {
   AppTree tree;
-  tree.writeConfig("javahome " + kJdk + "\nmainclass X\nexportenv\n");
+  tree.copyClasses();
+  tree.writeConfig("javahome " + kJdk + "\nmainclass RunProbe\naddpath ../classes\nexportenv\n");
   constexpr int kLaunches = 50;
   std::vector<e2e::RunResult> results(kLaunches);
   std::vector<std::thread> threads;
+  e2e::RunOptions options;
+  options.timeoutSeconds = 120;
   for (int i = 0; i < kLaunches; ++i) {
-    threads.emplace_back([&, i] { results[static_cast<size_t>(i)] = tree.run({"+javacmd"}); });
+    threads.emplace_back([&, i] { results[static_cast<size_t>(i)] = tree.run({"env"}, jdkEnv(), options); });
   }
   for (std::thread& t : threads) t.join();
   std::set<std::string> files;
   for (const e2e::RunResult& r : results) {
     EXPECT_EQ(r.status, 0) << r.err;
-    size_t at = r.out.find("-Dvantrel.exportenv=");
+    EXPECT_NE(r.out.find("\nmode=rw-------\n"), std::string::npos) << r.out.substr(0, 200);
+    size_t at = r.out.find("file=");
     if (at == std::string::npos) continue;
-    files.insert(r.out.substr(at + 20, r.out.find(' ', at) - at - 20));
+    files.insert(r.out.substr(at + 5, r.out.find('\n', at) - at - 5));
   }
   EXPECT_EQ(files.size(), static_cast<size_t>(kLaunches));
-  for (const std::string& file : files) EXPECT_FALSE(e2e::fileExists(file)) << file;
+  for (const std::string& file : files) {
+    EXPECT_EQ(file.rfind("/tmp/vantrel-envdump-", 0), 0u) << file;
+    EXPECT_FALSE(e2e::fileExists(file)) << file;
+  }
 }
