@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -386,4 +389,74 @@ TEST(Signals, BurstOfInterruptsDuringMain) {
   EXPECT_LE(handled(), 200u);
   EXPECT_TRUE(e2e::hasLine(r.out, "cleanups " + std::to_string(calls)));
   EXPECT_TRUE(e2e::hasLine(r.out, "JVM destroyed"));
+}
+
+// A thousand signals of the four kinds at random moments, first while main runs, then
+// while the destruction waits for a thread that never ends: only the outcomes the
+// handling defines, no crash, no hang, no thread left behind.
+TEST(Signals, ThousandSignalsAtRandomMomentsGiveOnlyTheDefinedOutcomes) {
+  SignalTree app;
+  Child child = app.start({"linger-after-done"});
+  ASSERT_TRUE(child.waitForLine("ready")) << child.err();
+  // The launcher's own threads keep the process's name; the VM names each of its own.
+  auto launcherThreads = [&] {
+    size_t n = 0;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(child.pid()) + "/task")) {
+      n += e2e::readFile(task.path().string() + "/comm") == app.tree.name() + "\n" ? 1 : 0;
+    }
+    return n;
+  };
+
+  std::mt19937 random(20261209);
+  const int kinds[] = {SIGHUP, SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM, SIGQUIT};
+  auto sendRandom = [&] {
+    const int sig = kinds[random() % std::size(kinds)];
+    const bool sent = child.signal(sig);
+    ::usleep(random() % 800);
+    return sent;
+  };
+  for (int i = 0; i < 900; ++i) ASSERT_TRUE(sendRandom());
+
+  // Quiet again: nothing pending, every signal armed, every handling finished and its
+  // worker gone; twice in a row, as a signal just taken from the queue shows nowhere yet.
+  const int all[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
+  int quietRounds = 0;
+  ASSERT_TRUE(child.waitUntil([&] {
+    bool quiet = occurrences(child.out(), "Completed handling of signal [") ==
+                 occurrences(child.out(), "Reinstated Signal Handler\n");
+    for (int sig : all) {
+      quiet = quiet && isArmed(child.pid(), sig) &&
+              (signalMask(child.pid(), "ShdPnd") & (1ULL << (sig - 1))) == 0;
+      if (sig != SIGQUIT)
+        quiet = quiet && occurrences(child.out(), handling(sig)) == occurrences(child.out(), completed(sig));
+    }
+    quietRounds = quiet ? quietRounds + 1 : 0;
+    return quietRounds >= 2;
+  })) << child.err();
+  // No worker is left: the main thread and the signal watcher remain.
+  EXPECT_EQ(launcherThreads(), 2u);
+
+  // Main returns; the destruction waits, and the rest of the signals end the process.
+  child.write("done\n");
+  ASSERT_TRUE(child.waitUntil([&] { return contains(child.out(), "destroy waiting\n"); })) << child.err();
+  for (int i = 0; i < 100 && sendRandom(); ++i) {
+  }
+  e2e::RunResult r = child.wait();
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(occurrences(r.err, "Shutdown is waiting for all threads to complete. Patience is recommended.\n"),
+            1u)
+      << r.err;
+  EXPECT_EQ(occurrences(r.err, "Forcing process exit before orderly shutdown is complete.\n"), 1u) << r.err;
+  const size_t interrupts = occurrences(r.out, handling(SIGHUP)) + occurrences(r.out, handling(SIGINT)) +
+                            occurrences(r.out, handling(SIGTERM));
+  const size_t calls = occurrences(r.out, "cleanup true ");
+  EXPECT_GE(calls, 1u);
+  EXPECT_LE(calls, interrupts);
+  EXPECT_TRUE(contains(r.out, "cleanups " + std::to_string(calls) + "\n"))
+      << "every call before main returned";
+  EXPECT_TRUE(contains(r.out, "Returned from main class with status 7\n"));
+  EXPECT_FALSE(contains(r.out, "JVM destroyed"));
 }

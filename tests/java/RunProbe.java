@@ -147,8 +147,9 @@ public class RunProbe {
         target = "?";
       }
       // The listing's own descriptor names a directory of this very process.
-      if (target.matches("/proc/[0-9]+/fd")) {
-        target = "/proc/self/fd";
+      // The listing's own descriptor, whose number depends on what else is open.
+      if (target.equals("?") || target.matches("/proc/[0-9]+/fd")) {
+        continue;
       }
       fds.put(Integer.parseInt(n), target.replaceAll("^(socket|pipe):\\[[0-9]+\\]$", "$1"));
     }

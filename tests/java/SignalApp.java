@@ -4,7 +4,8 @@ import java.io.InputStreamReader;
 // A server stand-in for the signal tests. It reports its start on standard output, counts
 // the calls of its exit method and returns from main when standard input says "done" (or
 // ends). With the argument "linger" it returns at once instead, leaving a non-daemon
-// thread that reports when the VM's destruction is waiting for it.
+// thread that reports when the VM's destruction is waiting for it; "linger-after-done"
+// leaves that thread once standard input has said "done".
 public class SignalApp {
   private static int cleanups;
 
@@ -33,6 +34,9 @@ public class SignalApp {
     }
     synchronized (SignalApp.class) {
       System.out.println("cleanups " + cleanups);
+    }
+    if (args.length > 0 && args[0].equals("linger-after-done")) {
+      new Thread(SignalApp::awaitDestruction, "signal-app-linger").start();
     }
   }
 

@@ -278,6 +278,11 @@ bool cfgProcessConfig() {
   return result;
 }
 
+const Directive* cfgGetDirectiveTable(size_t& count) {
+  count = directiveListCount;
+  return directiveList;
+}
+
 bool cfgProcessConfigFile(const std::string& fileName) {
   ReadingFile identity = identify(fileName);
   if (isBeingRead(identity)) {

@@ -2,6 +2,7 @@
 // include and includedir. Owns the configuration module's start and end.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,3 +36,6 @@ struct Directive {
   const char* errorFormat;
 };
 inline constexpr const char* kSuppressed = "";
+
+// The directive table, in lookup order.
+const Directive* cfgGetDirectiveTable(size_t& count);

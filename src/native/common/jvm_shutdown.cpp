@@ -8,9 +8,12 @@
 
 #include <jni.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "jni_support.h"
 #include "jvm_discovery.h"
@@ -70,6 +73,12 @@ void jsvAbortService(bool flag) {
       std::fputs("If you're sure it's safe to abort, another interrupt will force a process exit.\n", stderr);
       return;
     }
+  }
+  // One thread ends the process; exit() run by two threads at once is undefined, so any
+  // other interrupt handled meanwhile waits here for the end.
+  static std::atomic<bool> forcing{false};
+  if (forcing.exchange(true)) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
   std::fputs("Forcing process exit before orderly shutdown is complete.\n", stderr);
   std::fputs(

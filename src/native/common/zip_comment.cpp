@@ -51,7 +51,10 @@ std::optional<std::string> zipGetZipComment(const std::string& path) {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     for (int64_t i = static_cast<int64_t>(bytes.size()) - kRecordSize; i >= 0; --i) {
       if (start + i < earliestRecord) break;
-      if (get4LE(data, static_cast<size_t>(i)) != kRecordSignature) continue;
+      // Most bytes are not the signature's first: checking it first keeps the scan of a
+      // launcher's last 64 KiB, made on every start, cheap.
+      if (data[i] != (kRecordSignature & 0xff) || get4LE(data, static_cast<size_t>(i)) != kRecordSignature)
+        continue;
       int64_t length = get2LE(data, static_cast<size_t>(i) + 20);
       if (start + i + kRecordSize + length != size) continue;
       std::string comment = hmdCreateFileContent(path, size - length, static_cast<size_t>(length));
