@@ -170,3 +170,75 @@ TEST(CommandLineE2E, ShellModeWithNobodyListeningStartsTheApplication) {
   EXPECT_NE(r.err.find("Main class is undefined.\n"), std::string::npos) << r.err;
   EXPECT_EQ(r.status, 1);
 }
+
+// Relative file names are based on the working directory however long its name is; when
+// there is none (it was removed), nothing is handed over and a new instance starts.
+TEST(CommandLineE2E, ShellModeNamesOnlyFilesTheUserNamed) {
+  AppTree tree;
+  std::string deep = "docs";
+  while (deep.size() < 1500) deep += "/" + std::string(100, 'd');
+  std::string file = tree.writeFile(deep + "/one.txt", "1");
+  {
+    Listener listener(1);
+    ASSERT_NE(listener.port(), 0);
+    tree.writeConfig("socket " + std::to_string(listener.port()) + "\n");
+    e2e::RunOptions options;
+    options.cwd = tree.path(deep);
+    auto r = tree.run({"+shell", "one.txt"}, Env(), options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listener.received(), (std::vector<std::string>{"open " + file}));
+  }
+
+  Listener listener(1);
+  ASSERT_NE(listener.port(), 0);
+  tree.writeConfig("socket " + std::to_string(listener.port()) + "\njavahome " + e2e::testJdkHome() + "\n");
+  tree.makeDir("gone");
+  e2e::RunOptions options;
+  options.cwd = tree.path("gone");
+  auto r = e2e::runProgram("/bin/sh", {"sh", "-c", "rmdir \"$PWD\" && exec \"$0\" +shell one.txt", tree.launcher()},
+                           Env(), options);
+  EXPECT_NE(r.err.find("Main class is undefined.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+  // Nothing reached the listener before this probe.
+  int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(listener.port()));
+  ASSERT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(write(probe, "probe", 5), 5);
+  close(probe);
+  EXPECT_EQ(listener.received(), (std::vector<std::string>{"probe"}));
+}
+
+// With a configured command prefix the options are spelt with it: --+help gives the help,
+// a plain +help, or a -D that lacks the prefix, reaches the application, and the
+// configured arguments keep their place in front of the command line's.
+TEST(CommandLineE2E, ConfiguredCommandPrefixSpellsTheOptions) {
+  AppTree tree;
+  const std::string jdk = e2e::testJdkHome();
+  tree.writeConfig("cmdprefix --\njavahome " + jdk + "\nmainclass PrintArgs\napparg conf1\n");
+  Env env = Env().set("LD_LIBRARY_PATH", jdk + "/lib/server:" + jdk + "/lib");
+
+  auto r = tree.run({"--+help"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(
+      r.out.rfind("Usage: " + tree.launcher() + " <+options> <args>\n\nwhere options include:\n    --+help\n",
+                  0),
+      0u)
+      << r.out;
+
+  std::string extra = tree.makeDir("extra");
+  r = tree.run({"a", "+help", "--+javacmd", "-Dq=1", "--+classpath/p", extra, "--+jpda", "b"}, env);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> script = e2e::lines(r.out);
+  ASSERT_FALSE(script.empty()) << r.out;
+  const std::string& command = script.back();
+  // Only the application's arguments follow the class; -Dq=1 is not a VM option here,
+  // and --+jpda, without JPDA support configured, belongs to the application.
+  EXPECT_EQ(command.substr(command.find(" PrintArgs ")), " PrintArgs conf1 a +help -Dq=1 --+jpda b")
+      << command;
+  EXPECT_EQ(command.find("-Dq=1"),
+            command.find(" PrintArgs ") + std::string(" PrintArgs conf1 a +help ").size());
+  EXPECT_NE(command.find(" -Djava.class.path=" + extra + " "), std::string::npos) << command;
+}

@@ -23,7 +23,12 @@ namespace fs = std::filesystem;
 
 namespace e2e {
 
-Env::Env() : vars_{{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"LANG", "C"}} {}
+Env::Env() : vars_{{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"LANG", "C"}} {
+  // A launcher built with sanitizers runs with the options the test run was given.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) vars_[name] = value;
+  }
+}
 
 Env& Env::set(const std::string& name, const std::string& value) {
   vars_[name] = value;

@@ -322,3 +322,34 @@ TEST(JvmDiscoveryE2E, DebugLibraryAndConfiguredJavaPath) {
   EXPECT_EQ(r.err.rfind("Can't find JNI interfaces in: libjvm.so [", 0), 0u) << r.err;
   EXPECT_NE(r.err.find(e2e::fakeJvmNoJniLibrary()), std::string::npos) << r.err;
 }
+
+// Each sub-type option selects its own sub-type: the library directory it loads from and
+// the flag the +javacmd script hands to the java program.
+TEST(JvmDiscoveryE2E, EachSubTypeOptionSelectsItsOwnSubType) {
+  AppTree tree;
+  const std::string arch = e2e::testJdkArch();
+  std::string jdk = makeJdk14(tree, "-client KNOWN\n-server KNOWN\n-classic KNOWN\n-hotspot KNOWN\n",
+                              e2e::fakeJvmLibrary());
+  putLibrary(tree, "jdk/jre/lib/" + arch + "/client", e2e::fakeJvmLibrary());
+  tree.writeConfig("javahome " + jdk + "\nmainclass X\n");
+  const struct {
+    const char* option;
+    const char* flag;
+    const char* dir;
+  } rows[] = {
+      {"+classicvm", " -classic ", "client"},
+      {"+hotspotvm", " -hotspot ", "client"},
+      {"+clientvm", " -client ", "client"},
+      {"+servervm", " -server ", "server"},
+  };
+  for (const auto& row : rows) {
+    auto r = tree.run({row.option, "+javacmd"}, traced());
+    EXPECT_EQ(r.status, 0) << row.option << "\n" << r.err;
+    EXPECT_TRUE(e2e::hasLine(r.out, "JVM shared library dir is " + jdk + "/jre/lib/" + arch + "/" + row.dir))
+        << row.option << "\n"
+        << r.out;
+    std::vector<std::string> all = e2e::lines(r.out);
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back().find(jdk + "/bin/java" + row.flag), 0u) << row.option << "\n" << all.back();
+  }
+}

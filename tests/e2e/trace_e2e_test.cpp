@@ -69,3 +69,35 @@ TEST(Trace, UnwritableTraceFileIsSilent) {
   EXPECT_EQ(r.out.find("The full launcher"), std::string::npos);
   EXPECT_EQ(r.err.find("trace"), std::string::npos) << r.err;
 }
+
+// A 40,000-character text from the command line or the configuration is clipped in every
+// trace line that carries it, and the launch never ends in the trace overflow.
+TEST(Trace, LongUserTextIsClippedInEveryLine) {
+  const std::string huge(40000, 'q');
+  const std::string first = huge.substr(0, 16384);
+  const std::string second = huge.substr(0, 15872);
+  struct Case {
+    std::vector<std::string> args;
+    std::string config;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{huge}, "", "Processed <" + first + "> application arg"},
+      {{"+classpath", huge}, "", "Processed <+classpath " + second + "> arg"},
+      {{"+javahome", "/opt/jdk"}, "javahome " + huge + "\n", "Javahome already set - not setting it to <" + first + ">"},
+      {{}, "javapath /a\njavapath " + huge + "\n", "Javapath already set - not setting it to <" + first + ">"},
+      {{}, "vmtype server\nvmtype " + huge + "\n", "VMType already set - not setting it to <" + first + ">"},
+      {{}, "setfromoption v=" + huge + "\n", "Option <" + first + "> not on command line"},
+      {{"+jpda:" + huge}, "jpda running\n", "Unknown option in +jpda argument <" + first + ">"},
+      {{}, "options " + huge + "\n", "Unknown option in 'options' directive <" + first + ">"},
+      {{}, "jpda " + huge + "\n", "Unknown option in jpda directive <" + first + ">"},
+      {{}, "setfromoption " + huge + "\n", "No variable name specified in <" + first + ">"},
+  };
+  AppTree tree;
+  for (const Case& c : cases) {
+    tree.writeConfig(c.config);
+    auto r = tree.run(c.args, Env().set("UTRACE", "-p"));
+    EXPECT_EQ(r.err.find("UTRACE BUFFER OVERFLOW"), std::string::npos) << c.line.substr(0, 40);
+    EXPECT_TRUE(e2e::hasLine(r.out, c.line)) << c.line.substr(0, 40) << "\n" << r.out.substr(0, 2000);
+  }
+}

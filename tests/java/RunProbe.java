@@ -106,14 +106,16 @@ public class RunProbe {
   }
 
   // restart FILE LIMIT CODE exit|status: counts generations in FILE, one line each with
-  // the open descriptors; asks for a restart until LIMIT generations have run.
+  // the resident memory and the open descriptors; asks for a restart until LIMIT
+  // generations have run.
   static void restart(String[] rest) throws IOException {
     Path file = Paths.get(rest[0]);
     int limit = Integer.parseInt(rest[1]);
     int code = Integer.parseInt(rest[2]);
     List<String> lines = Files.exists(file) ? Files.readAllLines(file) : new ArrayList<>();
     int generation = lines.size() + 1;
-    String line = "gen " + generation + " fds " + descriptors() + " env " + System.getProperty("vantrel.exportenv") + "\n";
+    String line = "gen " + generation + " rss " + residentKilobytes() + " fds " + descriptors() + " env "
+        + System.getProperty("vantrel.exportenv") + "\n";
     Files.write(file, line.getBytes(StandardCharsets.UTF_8), StandardOpenOption.CREATE, StandardOpenOption.APPEND);
     if (generation < limit) {
       if (rest[3].equals("exit")) {
@@ -123,6 +125,15 @@ public class RunProbe {
     } else {
       status = 7;
     }
+  }
+
+  static long residentKilobytes() throws IOException {
+    for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
+      if (line.startsWith("VmRSS:")) {
+        return Long.parseLong(line.replaceAll("[^0-9]", ""));
+      }
+    }
+    return -1;
   }
 
   static String descriptors() {

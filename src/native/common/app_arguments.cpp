@@ -57,6 +57,15 @@ void optAppArgumentsReset() {
   jpdaAddr.reset();
 }
 
+void optDropCommandLineArguments(size_t configuredCount) {
+  argv.clear();
+  if (appArgv.size() > configuredCount) appArgv.resize(configuredCount);
+  jpdaEnabled = false;
+  jpdaStartPaused = false;
+  jpdaHadSuspendFlag = false;
+  jpdaAddr.reset();
+}
+
 void optAddApplicationArgument(std::string_view text) { appArgv.emplace_back(text); }
 
 void optInsertApplicationArgumentN(std::string_view text, int position) {
@@ -119,7 +128,7 @@ const std::vector<std::string>& optGetArgumentList() { return argv; }
 // The parser put every accepted conditional option into both lists. Now that the
 // configuration is known, one occurrence per row is settled: a row whose predicate holds
 // keeps it as a launcher option; otherwise it becomes an application argument and its
-// handler takes back what it did.
+// handler takes back what it did. The options are spelt with the command prefix.
 void optConvertDisabledArguments() {
   size_t count = 0;
   const JavaOption* table = optGetOptionTable(count);
@@ -127,17 +136,19 @@ void optConvertDisabledArguments() {
     const JavaOption& row = table[i];
     if (row.isEnabled == nullptr) continue;
     const bool takesValue = row.handlerArg == 1;
+    const std::string name = cfgGetCmdPrefix() + row.name;
     if (row.isEnabled()) {
-      optRemoveApplicationArgument(row.name, row.prefixMatch, takesValue);
+      optRemoveApplicationArgument(name, row.prefixMatch, takesValue);
       continue;
     }
-    RemovedArgument found = optRemoveArgument(row.name, row.prefixMatch, takesValue);
+    RemovedArgument found = optRemoveArgument(name, row.prefixMatch, takesValue);
     if (!found.entry) continue;
     if (takesValue) {
-      ut_tproda("Converted disabled arg <%s %s> into an application arg", found.entry->c_str(),
-                found.value.value_or("").c_str());
+      ut_tproda("Converted disabled arg <%.*s %.*s> into an application arg", ut_textLimit(),
+                found.entry->c_str(), ut_textLimit(1), found.value.value_or("").c_str());
     } else {
-      ut_tproda("Converted disabled arg <%s> into an application arg", found.entry->c_str());
+      ut_tproda("Converted disabled arg <%.*s> into an application arg", ut_textLimit(),
+                found.entry->c_str());
     }
     if (row.handler != nullptr) {
       OptionValue value;
@@ -157,19 +168,22 @@ bool optSetJPDA(bool undo, const std::string& argument, const OptionValue&) {
     jpdaEnabled = false;
     return true;
   }
-  if (argument.size() == kOption.size()) {
+  // The parser matched the command prefix in front of the option.
+  const std::string_view option =
+      std::string_view(argument).substr(std::min(cfgGetCmdPrefix().size(), argument.size()));
+  if (option.size() == kOption.size()) {
     jpdaEnabled = true;
     return true;
   }
-  if (argument.compare(0, kWithColon.size(), kWithColon) != 0) {
-    ut_tproda("Invalid +jpda argument <%s>", argument.c_str());
+  if (option.compare(0, kWithColon.size(), kWithColon) != 0) {
+    ut_tproda("Invalid +jpda argument <%.*s>", ut_textLimit(), argument.c_str());
     return false;
   }
 
   bool startPaused = jpdaStartPaused;
   bool hadSuspendFlag = jpdaHadSuspendFlag;
   std::optional<std::string> address;
-  for (const std::string& piece : splitAtCommas(std::string_view(argument).substr(kWithColon.size()))) {
+  for (const std::string& piece : splitAtCommas(option.substr(kWithColon.size()))) {
     if (piece == "paused") {
       startPaused = true;
       hadSuspendFlag = true;
@@ -179,7 +193,7 @@ bool optSetJPDA(bool undo, const std::string& argument, const OptionValue&) {
     } else if (piece.rfind("address=", 0) == 0) {
       address = piece.substr(piece.find('=') + 1);
     } else {
-      ut_tproda("Unknown option in +jpda argument <%s>", piece.c_str());
+      ut_tproda("Unknown option in +jpda argument <%.*s>", ut_textLimit(), piece.c_str());
       return false;
     }
   }

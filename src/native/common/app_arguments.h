@@ -36,5 +36,9 @@ bool optIsJPDAEnabled();
 bool optIsJPDAStartPaused();
 std::optional<std::string> optGetJPDAAddr();
 
+// Forgets what a parse put into the lists: the launcher list, the JPDA settings, and
+// every application argument behind the first configuredCount (the configured ones).
+void optDropCommandLineArguments(size_t configuredCount);
+
 // Back to the start state (called by optInit/optTerm).
 void optAppArgumentsReset();

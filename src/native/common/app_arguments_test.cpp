@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "config_reader.h"
+#include "launch_settings.h"
+#include "option_directives.h"
 #include "signals.h"
 #include "trace.h"
 
@@ -151,6 +153,43 @@ TEST_F(AppArguments, JpdaArguments) {
     EXPECT_FALSE(optIsJPDAEnabled()) << bad;
     EXPECT_FALSE(optIsJPDAStartPaused()) << bad;
   }
+}
+
+// "paused" or "running" on the command line decides over the configuration's jpda
+// directive; without either the configuration decides.
+TEST_F(AppArguments, JpdaSuspendFlagOverridesTheConfiguration) {
+  ASSERT_TRUE(cfgEnableJPDA("paused"));
+  ASSERT_TRUE(parse({"+jpda:running"}));
+  EXPECT_FALSE(optIsJPDAStartPaused());
+  optTerm();
+  optInit();
+  ASSERT_TRUE(parse({"+jpda"}));
+  EXPECT_TRUE(optIsJPDAStartPaused());
+  optTerm();
+  optInit();
+  ASSERT_TRUE(cfgEnableJPDA("running"));
+  ASSERT_TRUE(parse({"+jpda:paused"}));
+  EXPECT_TRUE(optIsJPDAStartPaused());
+}
+
+// With a command prefix configured, the command line is parsed again: the lists and the
+// JPDA settings come from that parse, and the configured arguments stay in front.
+TEST_F(AppArguments, ReparseUnderTheCommandPrefix) {
+  const Args commandLine = {"--+jpda:paused", "+jpda", "x", "--+usage"};
+  ASSERT_TRUE(parse(commandLine));
+  EXPECT_TRUE(optIsJPDAEnabled());
+  ASSERT_TRUE(cfgAddAppArg("conf"));
+  ASSERT_TRUE(cfgCmdPrefixCmd("--"));
+  ASSERT_TRUE(cfgEnableJPDA("running"));
+  Args args = commandLine;
+  ASSERT_TRUE(optReparseArgument(args, static_cast<size_t>(cfgGetAppArgCount())));
+  optConvertDisabledArguments();
+  EXPECT_EQ(optGetArgumentList(), (Args{"--+jpda:paused"}));
+  // No usage class: --+usage is the application's, as +jpda is without the prefix.
+  EXPECT_EQ(optGetApplicationArgList(), (Args{"conf", "+jpda", "x", "--+usage"}));
+  EXPECT_TRUE(optIsJPDAEnabled());
+  EXPECT_TRUE(optIsJPDAStartPaused());
+  EXPECT_TRUE(optIsOptionOn("+jpda:paused", false));
 }
 
 TEST_F(AppArguments, JpdaUndoDisables) {

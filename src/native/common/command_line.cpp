@@ -6,6 +6,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,8 @@
 namespace {
 
 bool shellMode = false;
+// A +javahome of this parse has been taken.
+bool javaHomeGiven = false;
 
 bool optSetDebugOn(bool, const std::string&, const OptionValue&) {
   if (!ut_tison()) ut_tprodon();
@@ -39,9 +42,11 @@ bool optSetShellMode(bool, const std::string&, const OptionValue&) {
   return true;
 }
 
-// The first +javahome wins; the configuration, read later, does not override it.
+// The first +javahome wins; the configuration, read later, does not override it. A
+// parse under the configured prefix runs after the configuration and replaces its home.
 bool optSetJavaHome(bool, const std::string&, const OptionValue& value) {
-  if (jopGetJavaHome()) return true;
+  if (javaHomeGiven) return true;
+  javaHomeGiven = true;
   jopSetJavaHome(utlFixDirSeparators(std::string_view(*value.text)));
   return true;
 }
@@ -61,9 +66,11 @@ bool optSetJVMSubType(bool, const std::string&, const OptionValue& value) {
   return true;
 }
 
-// The mode (append, prepend, replace) is read from the option's own text.
+// The mode (append, prepend, replace) is read from the option's own text, behind the
+// command prefix the parser matched.
 bool optSetCmdLineClassPath(bool, const std::string& argument, const OptionValue& value) {
-  jopSetCmdLineClassPath(argument, *value.text);
+  const size_t prefix = std::min(cfgGetCmdPrefix().size(), argument.size());
+  jopSetCmdLineClassPath(std::string_view(argument).substr(prefix), *value.text);
   return true;
 }
 
@@ -167,11 +174,13 @@ const JavaOption* findRow(const std::string& argument) {
 
 void optInit() {
   shellMode = false;
+  javaHomeGiven = false;
   optAppArgumentsReset();
 }
 
 void optTerm() {
   shellMode = false;
+  javaHomeGiven = false;
   optAppArgumentsReset();
 }
 
@@ -189,7 +198,7 @@ bool optParseArgument(std::vector<std::string>& args) {
     const JavaOption* row = findRow(argument);
     if (row == nullptr) {
       optAddApplicationArgument(argument);
-      ut_tproda("Processed <%s> application arg", argument.c_str());
+      ut_tproda("Processed <%.*s> application arg", ut_textLimit(), argument.c_str());
       continue;
     }
 
@@ -213,9 +222,10 @@ bool optParseArgument(std::vector<std::string>& args) {
     if (valueText != nullptr) {
       optAddArgument(*valueText);
       if (conditional) optAddApplicationArgument(*valueText);
-      ut_tproda("Processed <%s %s> arg", argument.c_str(), valueText->c_str());
+      ut_tproda("Processed <%.*s %.*s> arg", ut_textLimit(), argument.c_str(), ut_textLimit(1),
+                valueText->c_str());
     } else {
-      ut_tproda("Processed <%s> arg", argument.c_str());
+      ut_tproda("Processed <%.*s> arg", ut_textLimit(), argument.c_str());
     }
     if (row->stopsParsing) {
       remaining.assign(args.begin() + static_cast<std::ptrdiff_t>(start), args.end());
@@ -224,6 +234,14 @@ bool optParseArgument(std::vector<std::string>& args) {
   }
   args = std::move(remaining);
   return result;
+}
+
+bool optReparseArgument(std::vector<std::string>& args, size_t configuredAppArgs) {
+  shellMode = false;
+  javaHomeGiven = false;
+  optDropCommandLineArguments(configuredAppArgs);
+  jopDropCommandLineOptions();
+  return optParseArgument(args);
 }
 
 bool optIsOptionOn(std::string_view name, bool ignoreCase) {

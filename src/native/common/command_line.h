@@ -35,6 +35,11 @@ void optTerm();
 // stopping option (itself included), or nothing. A value option without its value
 // returns false and leaves args as given.
 bool optParseArgument(std::vector<std::string>& args);
+// Parses the arguments again once the configuration has set a command prefix: what the
+// first parse recorded (the launcher list, the command line's application arguments
+// behind the configuredAppArgs configured ones, its VM options and class path, shell
+// mode and JPDA) is dropped first, so the lists and settings come from this parse alone.
+bool optReparseArgument(std::vector<std::string>& args, size_t configuredAppArgs);
 // The launcher argument list holds the command prefix followed by the name.
 bool optIsOptionOn(std::string_view name, bool ignoreCase);
 void optPrintUsage();

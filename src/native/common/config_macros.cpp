@@ -29,9 +29,6 @@ namespace {
 constexpr size_t kInitialLineBufferSize = 1024;
 constexpr size_t kMacroPartLimit = 4096;
 constexpr size_t kPathLimit = 1024;
-// Traced line texts are clipped so that a very long line cannot overflow a trace line.
-constexpr int kTraceTextLimit = 16384;
-
 std::string lineBuffer;
 NameValueList configVars;
 
@@ -112,7 +109,7 @@ std::string cfgExpandVarMacro(const std::string& name, const std::string& defaul
     return ":";
   }
   if (std::optional<std::string> value = cfgGetVar(name, defaultValue)) return *value;
-  ut_tproda("Undefined variable <%s>", name.c_str());
+  ut_tproda("Undefined variable <%.*s>", ut_textLimit(), name.c_str());
   return "<UNKNOWN>";
 }
 
@@ -186,9 +183,9 @@ std::string cfgExpandMacros(std::string_view line) {
     if (!parts.wellFormed || keyword == nullptr) {
       std::string text(macro);
       if (!parts.wellFormed) {
-        ut_tproda("Malformed macro <%.*s>", kTraceTextLimit, text.c_str());
+        ut_tproda("Malformed macro <%.*s>", ut_textLimit(), text.c_str());
       } else {
-        ut_tproda("Unrecognised macro <%.*s>", kTraceTextLimit, text.c_str());
+        ut_tproda("Unrecognised macro <%.*s>", ut_textLimit(), text.c_str());
       }
       lineBuffer.append(text);
       break;
@@ -229,12 +226,12 @@ bool cfgSet(const std::string& argument) {
 bool cfgExport(const std::string& argument) {
   size_t equals = argument.find('=');
   if (equals == std::string::npos || equals == 0) {
-    ut_tproda("No variable name specified in <%.*s>", kTraceTextLimit, argument.c_str());
+    ut_tproda("No variable name specified in <%.*s>", ut_textLimit(), argument.c_str());
     return true;
   }
   std::string name = argument.substr(0, equals);
   if (::setenv(name.c_str(), argument.c_str() + equals + 1, 1) != 0) {
-    ut_tproda("Unable to export <%.*s>", kTraceTextLimit, argument.c_str());
+    ut_tproda("Unable to export <%.*s>", ut_textLimit(), argument.c_str());
   }
   return true;
 }

@@ -80,6 +80,14 @@ TEST_F(Macros, BuiltInVariables) {
   EXPECT_EQ(cfgExpandMacros("$var(cwd)"), cwd);
 }
 
+// A variable defined by set wins over the default, an empty one too.
+TEST_F(Macros, DefinedVariableWinsOverTheDefault) {
+  ASSERT_TRUE(cfgSet("Name=set"));
+  EXPECT_EQ(cfgExpandMacros("$var(Name:default)"), "set");
+  ASSERT_TRUE(cfgSet("Empty="));
+  EXPECT_EQ(cfgExpandMacros("[$var(Empty:default)]"), "[]");
+}
+
 TEST_F(Macros, VariablesAreCaseSensitiveAndStoredExpanded) {
   EXPECT_TRUE(cfgSet("Foo=bar"));
   EXPECT_EQ(cfgExpandMacros("$var(Foo)"), "bar");

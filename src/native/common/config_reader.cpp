@@ -38,8 +38,6 @@ namespace {
 constexpr size_t kConfigFileNameLimit = 1024;
 constexpr size_t kPathLimit = 1024;
 constexpr int kReadErrorNumber = 32;
-// Traced line texts are clipped so that a very long line cannot overflow a trace line.
-constexpr int kTraceTextLimit = 16384;
 constexpr const char* kGenericError = "Error: Unable to process '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidNumber = "Error: Invalid number in '%s' at line %d in configuration file '%s'.";
 constexpr const char* kInvalidOption = "Error: Invalid option in '%s' at line %d in configuration file '%s'.";
@@ -162,7 +160,7 @@ bool processLines(FilFile* file, const std::string& fileName, const std::string&
       return false;
     }
     if (row->handler(argument)) {
-      ut_tproda("Processed <%.*s> from <%.*s>", kTraceTextLimit, expanded.c_str(), kTraceTextLimit,
+      ut_tproda("Processed <%.*s> from <%.*s>", ut_textLimit(), expanded.c_str(), ut_textLimit(1),
                 baseName.c_str());
       continue;
     }
@@ -213,7 +211,9 @@ std::string cfgGetConfigFileName(std::optional<std::string_view> name) {
   } else {
     // The launcher's own name with its extension replaced by ".config"; a trailing 'w'
     // (the windowless variant's name) is dropped unless only the name with it exists.
-    result = utlMakeAbsPath(hmdGetFullLauncherFileName(kPathLimit), true);
+    // The name is already absolute and normalised, and taken as it is: a '\' in it is
+    // part of a directory's name, not a separator.
+    result = hmdGetFullLauncherFileName(kPathLimit);
     size_t slash = result.rfind('/');
     size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = result.rfind('.');
@@ -227,7 +227,7 @@ std::string cfgGetConfigFileName(std::optional<std::string_view> name) {
     if (removed != '\0' && !utlFileExists(candidate)) candidate = result + removed + ".config";
     result = candidate;
   }
-  ut_tproda("Look for Configuration file %.*s", kTraceTextLimit, result.c_str());
+  ut_tproda("Look for Configuration file %.*s", ut_textLimit(), result.c_str());
   return result;
 }
 
@@ -256,7 +256,7 @@ bool cfgProcessConfig() {
       commentFile = zipGetCommentFileName(launcher);
       if (commentFile) {
         chosen = cfgGetConfigFileName(*commentFile);
-        ut_tproda("Processed zipfile comment file <%s>", chosen.c_str());
+        ut_tproda("Processed zipfile comment file <%.*s>", ut_textLimit(), chosen.c_str());
         cfgSetConfigFileMode(1);
       }
     }

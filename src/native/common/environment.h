@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+// Takes the marker that a library-path re-exec leaves out of the environment and
+// remembers it for hmdSetEnvironment. Called first thing at start.
+void hmdTakeReexecMarker();
+
 // Completes LD_LIBRARY_PATH for the VM and the configured library path. Sets reexecFlag
 // when the process must re-execute itself first. False stops the launch.
 bool hmdSetEnvironment(bool& reexecFlag);

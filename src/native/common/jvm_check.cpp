@@ -113,7 +113,7 @@ int32_t jsvCheckJVM() {
     if (value.size() > row.limit) value.resize(row.limit);
     properties.*row.field = value;
   }
-  for (const std::string& line : jsvVersionTraceLines(properties)) ut_tproda("%.*s", 16384, line.c_str());
+  for (const std::string& line : jsvVersionTraceLines(properties)) ut_tproda("%.*s", ut_textLimit(), line.c_str());
 
   CheckSettings settings{
       .strictVMCheck = cfgIsStrictVMCheckEnabled(),

@@ -32,8 +32,6 @@ JavaVMInitArgs JVMInitArgs{};
 std::vector<std::string> optionTexts;
 std::vector<JavaVMOption> options;
 
-constexpr int kTraceTextLimit = 16384;
-
 void fillInitArgs() {
   optionTexts.clear();
   options.clear();
@@ -61,7 +59,7 @@ void traceInitArgs() {
     if (text == "exit") {
       ut_tproda("    option[%2d] = 'exit' (JNI Invocation API JVM exit hook)", static_cast<int>(i));
     } else {
-      ut_tproda("    option[%2d] = '%.*s'", static_cast<int>(i), kTraceTextLimit, text.c_str());
+      ut_tproda("    option[%2d] = '%.*s'", static_cast<int>(i), ut_textLimit(), text.c_str());
     }
   }
 }

@@ -30,9 +30,6 @@ namespace {
 // Longest Java home and candidate file name the launcher works with.
 constexpr size_t kMaxPath = 1024;
 
-// User-supplied text in a trace line is clipped so the line always fits the trace buffer.
-constexpr int kTraceTextLimit = 16384;
-
 VmInfo vmInfo;
 std::string vmHome;
 InvocationFunctions ifn;
@@ -150,10 +147,10 @@ bool readJVMConfigFile() {
     }
     if (acceptable && exists(libraryPathFor(candidate))) {
       vmInfo.subType = candidate;
-      ut_tproda("Processed <%.*s> from <%.*s>", kTraceTextLimit, line.c_str(), kTraceTextLimit, path.c_str());
+      ut_tproda("Processed <%.*s> from <%.*s>", ut_textLimit(), line.c_str(), ut_textLimit(1), path.c_str());
       break;
     }
-    ut_tproda("Ignored <%.*s> from <%.*s>", kTraceTextLimit, line.c_str(), kTraceTextLimit, path.c_str());
+    ut_tproda("Ignored <%.*s> from <%.*s>", ut_textLimit(), line.c_str(), ut_textLimit(1), path.c_str());
   }
   if (filHasReadError(file.get())) {
     std::fprintf(stderr, "Error: Unable to read configuration file '%s' - error %d.\n", path.c_str(), 32);
@@ -297,7 +294,7 @@ bool jevBasicJDKJREChecks(const std::string& home) {
 bool jevDetermineJVMType() {
   std::optional<std::string> home = jopGetJavaHome();
   if (home && !home->empty() && *home != vmHome) {
-    ut_tproda("JavaHome has been reset to '%.*s'", kTraceTextLimit, home->c_str());
+    ut_tproda("JavaHome has been reset to '%.*s'", ut_textLimit(), home->c_str());
     vmHome = home->size() <= kMaxPath ? *home : std::string();
     if (!vmHome.empty() && jevBasicJDKJREChecks(vmHome)) return true;
     vmHome.clear();
@@ -329,10 +326,10 @@ bool jevGetJavaVMLibDir(std::string& dir) {
   std::string library = libraryPathFor(vmInfo.subType);
   if (!library.empty() && exists(library)) {
     dir = library.substr(0, library.rfind('/'));
-    ut_tproda("JVM shared library dir is %s", dir.c_str());
+    ut_tproda("JVM shared library dir is %.*s", ut_textLimit(), dir.c_str());
     return true;
   }
-  ut_tproda("No JVM shared library at %s", library.c_str());
+  ut_tproda("No JVM shared library at %.*s", ut_textLimit(), library.c_str());
   std::fprintf(stderr, "Unable to find a suitable Java VM in %s\n", vmHome.c_str());
   return false;
 }

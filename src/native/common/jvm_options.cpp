@@ -87,6 +87,13 @@ void jopAddParam(std::string_view text, void* extraInfo) { addRecord(params, tex
 
 void jopAddProp(std::string_view text, void* extraInfo) { addRecord(props, text, extraInfo); }
 
+void jopDropCommandLineOptions() {
+  if (jopJVMOptionsFinalized) return;
+  params.clear();
+  props.clear();
+  jopClassPathReset();
+}
+
 bool jopIsPropSet(std::string_view prefix) {
   for (const VmOption& record : props) {
     if (record.optionString.starts_with(prefix)) return true;

@@ -19,6 +19,8 @@ void jopTerm();
 
 void jopAddParam(std::string_view text, void* extraInfo = nullptr);
 void jopAddProp(std::string_view text, void* extraInfo = nullptr);
+// Forgets the command line's options, properties and class path (before finalisation).
+void jopDropCommandLineOptions();
 // Some command-line property begins with the prefix.
 bool jopIsPropSet(std::string_view prefix);
 // Appends copies of the records to the option list.

@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr int kTraceTextLimit = 16384;
-
 std::string entryClass;
 std::string mainMethod;
 
@@ -50,7 +48,7 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
     jsvClearException(env);
     return kExitSuccess;
   }
-  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", kTraceTextLimit,
+  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", ut_textLimit(),
             entryClass.c_str());
   int32_t status = env->CallStaticIntMethod(cls, getExitStatus);
   if (jsvDescribeException(env)) status = kExitFailure;
@@ -71,8 +69,8 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   }
   if (found != kMethodFound) return kExitClassNotFound;
 
-  ut_tproda("Calling entry class 'static void %.*s.%.*s(java.lang.String[])'", kTraceTextLimit,
-            entryClass.c_str(), kTraceTextLimit, mainMethod.c_str());
+  ut_tproda("Calling entry class 'static void %.*s.%.*s(java.lang.String[])'", ut_textLimit(),
+            entryClass.c_str(), ut_textLimit(1), mainMethod.c_str());
   ut_tcommit();
   env->CallStaticVoidMethod(cls.get(), method, args);
 
@@ -91,14 +89,14 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
 
 int32_t jsvStartApp(const std::vector<std::string>& args) {
   if (std::optional<std::string> dir = cfgGetCurrentDir()) {
-    ut_tproda("Change current directory to %.*s", kTraceTextLimit, dir->c_str());
+    ut_tproda("Change current directory to %.*s", ut_textLimit(), dir->c_str());
     if (chdir(dir->c_str()) != 0) {
       // The run goes on in the current directory.
     }
   }
   if (!args.empty()) {
     ut_tproda("Arguments passed to java class are:");
-    for (const std::string& arg : args) ut_tproda("    %.*s", kTraceTextLimit, arg.c_str());
+    for (const std::string& arg : args) ut_tproda("    %.*s", ut_textLimit(), arg.c_str());
   }
   JNIEnv* env = jsvGetMainEnv();
   return jsvInvokeMain(env, jsvMakeArgsArray(env, args));

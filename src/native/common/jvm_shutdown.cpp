@@ -24,8 +24,8 @@
 namespace {
 
 void callExitMethod(const ExitTarget& target, bool flag) {
-  ut_tproda("Shutting down, trying to invoke \"public static void %s(boolean)\" of %s", target.method.c_str(),
-            target.className.c_str());
+  ut_tproda("Shutting down, trying to invoke \"public static void %.*s(boolean)\" of %.*s", ut_textLimit(),
+            target.method.c_str(), ut_textLimit(1), target.className.c_str());
   JavaVM* vm = jsvGetJavaVM();
   if (vm == nullptr) return;
   // Detached again on every path, a missing class included: a native thread that ended

@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,25 +48,40 @@ constexpr const char* kLoginClass = "com.orvalis.security.bootstrap.Login";
 constexpr const char* kAuthClearClass = "com.orvalis.security.bootstrap.AuthClear";
 constexpr const char* kLocalHost = "127.0.0.1";
 
-std::string workingDirectory() {
-  std::vector<char> buffer(1025);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) return {};
-  return buffer.data();
+// The working directory, however long; none when there is none (it was removed, or a
+// directory above it cannot be read).
+std::optional<std::string> workingDirectory() {
+  char* name = getcwd(nullptr, 0);
+  if (name == nullptr) return std::nullopt;
+  std::string directory = name;
+  std::free(name);
+  return directory;
 }
 
 // A file argument as the running instance must see it: absolute, based on the directory
-// the user started the command in.
-std::string absoluteFileArgument(const std::string& argument) {
+// the user started the command in. None when a relative name has no directory to be
+// based on.
+std::optional<std::string> absoluteFileArgument(const std::string& argument,
+                                                const std::optional<std::string>& directory) {
   if (!argument.empty() && argument[0] == '/') return utlMakeAbsPath(argument, false);
-  return utlMakeAbsPath(workingDirectory() + "/" + argument, false);
+  if (!directory) return std::nullopt;
+  return utlMakeAbsPath(*directory + "/" + argument, false);
 }
 
-// Step 1: true when every file argument was delivered to a running instance.
+// Step 1: true when every file argument was delivered to a running instance. Nothing is
+// sent unless every argument can be named absolutely: the instance must never be told
+// to open a file the user did not name.
 bool handToRunningInstance(int32_t port) {
   const std::vector<std::string>& files = optGetApplicationArgList();
   if (files.empty()) return false;
+  const std::optional<std::string> directory = workingDirectory();
+  std::vector<std::string> commands;
   for (const std::string& file : files) {
-    std::string command = "open " + absoluteFileArgument(file);
+    std::optional<std::string> absolute = absoluteFileArgument(file, directory);
+    if (!absolute) return false;
+    commands.push_back("open " + *absolute);
+  }
+  for (const std::string& command : commands) {
     if (!sendCommand(kLocalHost, port, command)) return false;
   }
   return true;
@@ -88,13 +105,20 @@ int32_t japStart(LaunchContext& context) {
   japInit();
   appName = context.args.empty() ? std::string() : context.args[0];
 
-  std::vector<std::string> arguments;
-  if (context.args.size() > 1) arguments.assign(context.args.begin() + 1, context.args.end());
+  std::vector<std::string> commandLine;
+  if (context.args.size() > 1) commandLine.assign(context.args.begin() + 1, context.args.end());
+  std::vector<std::string> arguments = commandLine;
   bool parsed = optParseArgument(arguments);
 
   if (!cfgProcessConfig()) {
     japTerm();
     return kExitFailure;
+  }
+  // The command line had to be parsed before the configuration could name a command
+  // prefix; with one, options are spelt with it, so the command line is parsed again.
+  if (!cfgGetCmdPrefix().empty()) {
+    arguments = commandLine;
+    parsed = optReparseArgument(arguments, static_cast<size_t>(cfgGetAppArgCount()));
   }
   optConvertDisabledArguments();
 

@@ -118,7 +118,7 @@ bool setHeapSize(const std::string& value, const char* flag, bool maximum) {
     option = flag + std::to_string(megabytes) + "m";
   }
   if (option.size() > kHeapOptionMax) return false;
-  ut_tproda("\t*** We passed the following memory parameter to the VM: %s", option.c_str());
+  ut_tproda("\t*** We passed the following memory parameter to the VM: %.*s", ut_textLimit(), option.c_str());
   cfgAddParam(option);
   return true;
 }
@@ -161,7 +161,7 @@ bool cfgAddLibPath(const std::string& argument) {
 
 bool cfgSetJavaHome(const std::string& argument) {
   if (jopGetJavaHome()) {
-    ut_tproda("Javahome already set - not setting it to <%s>", argument.c_str());
+    ut_tproda("Javahome already set - not setting it to <%.*s>", ut_textLimit(), argument.c_str());
   } else {
     jopSetJavaHome(utlMakeAbsPath(argument, cfgIsMakePathsAbsolute()));
   }
@@ -170,7 +170,7 @@ bool cfgSetJavaHome(const std::string& argument) {
 
 bool cfgSetJavaPath(const std::string& argument) {
   if (jopGetJavaPath()) {
-    ut_tproda("Javapath already set - not setting it to <%s>", argument.c_str());
+    ut_tproda("Javapath already set - not setting it to <%.*s>", ut_textLimit(), argument.c_str());
     return true;
   }
   jopSetJavaPath(argument);
@@ -180,7 +180,7 @@ bool cfgSetJavaPath(const std::string& argument) {
 
 bool cfgSetVMType(const std::string& argument) {
   if (jevGetJVMSubType() != kSubTypeDefault) {
-    ut_tproda("VMType already set - not setting it to <%s>", argument.c_str());
+    ut_tproda("VMType already set - not setting it to <%.*s>", ut_textLimit(), argument.c_str());
     return true;
   }
   for (const VMTypeName& row : vmTypeList) {
@@ -267,7 +267,7 @@ bool cfgSetExportEnv(const std::string&) {
   if (exportEnv) hmdDeleteTempFile(*exportEnv);
   exportEnv = name;
   addProperty("vantrel.exportenv=" + *name);
-  ut_tproda("\t* Set vantrel.exportenv to <%s>", name->c_str());
+  ut_tproda("\t* Set vantrel.exportenv to <%.*s>", ut_textLimit(), name->c_str());
   return true;
 }
 
@@ -287,6 +287,8 @@ bool cfgAddAppArg(const std::string& argument) {
   ++firstCommandOptionAppArg;
   return true;
 }
+
+int32_t cfgGetAppArgCount() { return firstCommandOptionAppArg - 1; }
 
 const PathArray& cfgGetShLibPath() { return shlibpath; }
 std::optional<std::string> cfgGetMainClass() { return mainClass; }

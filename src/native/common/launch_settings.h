@@ -38,6 +38,8 @@ bool cfgSetExportEnv(const std::string& argument);
 bool cfgSetCurrentDir(const std::string& argument);
 bool cfgSetDaemonSupport(const std::string& argument);
 bool cfgAddAppArg(const std::string& argument);
+// How many application arguments the configuration put in front of the command line's.
+int32_t cfgGetAppArgCount();
 
 const PathArray& cfgGetShLibPath();
 std::optional<std::string> cfgGetMainClass();

@@ -79,14 +79,19 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   bool reexec = (code == 0 && reexecFlag) || (code != 0 && code == restartCode);
   if (!reexec) return code;
 
-  ut_tproda("Reset CWD to '%s'", original_workingdir ? original_workingdir->c_str() : "(null)");
+  ut_tproda("Reset CWD to '%.*s'", ut_textLimit(),
+            original_workingdir ? original_workingdir->c_str() : "(null)");
   if (original_workingdir && chdir(original_workingdir->c_str()) != 0) {
     // Going on from wherever we are is all that is left.
   }
-  ut_tproda("Exec'ing '%s' to restart server.....", original_argv[0]);
+  ut_tproda("Exec'ing '%.*s' to restart server.....", ut_textLimit(), original_argv[0]);
   std::fflush(nullptr);
   closeAcquiredDescriptorsOnExec();
-  execvp(original_argv[0], original_argv);
+  // The file located at start, not a PATH search for argv[0]: with an empty PATH entry
+  // and a bare argv[0] that search could run a file of the same name in the working
+  // directory. The argument vector, argv[0] included, goes over as received.
+  const std::string launcher = hmdGetFullLauncherFileName(std::string::npos);
+  execv(launcher.c_str(), original_argv);
   int error = errno;
   std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);
   return error;
@@ -112,6 +117,8 @@ void atExitHandler() {
 int launcherMain(int argc, char** argv) {
   inheritedDescriptors = openDescriptors();
   bool reexecByte = false;
+  // Before the environment snapshot, so that neither it nor the VM sees the marker.
+  hmdTakeReexecMarker();
 
   if (std::atexit(atExitHandler) != 0) {
     std::fputs("Warning: Failed to register atexit() handler\n", stdout);

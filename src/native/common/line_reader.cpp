@@ -4,15 +4,20 @@
 // file. All open files share one line buffer: a line is used up before the next one is
 // read, and files are opened and closed strictly nested (include), so the innermost open
 // file is the one whose line count error messages quote. A line longer than the buffer
-// makes the buffer grow by 512 and the line is read again from its start; the buffer keeps
-// its size afterwards.
+// makes the buffer grow by 512 until the line fits; the buffer keeps its size afterwards.
+// The line is read once, whatever its length: growing step by step and reading it again
+// from its start for every step would take minutes for a line of some megabytes.
 //
 // A significant line is a physical line that holds something other than white space and
 // does not begin (after white space) with '#'; it is returned without the white space
 // around it. A '#' later in a line is ordinary text.
 #include "line_reader.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -31,18 +36,14 @@ void allocateBuffer(uint32_t size) {
   fileBuffer.assign(static_cast<size_t>(size) + 1, '\0');
 }
 
-// Reads at most fileBufferSize - 1 characters, stopping after a line feed; the count read.
-size_t readChunk(std::FILE* stream) {
-  size_t limit = fileBufferSize - 1;
-  size_t count = 0;
-  while (count < limit) {
-    int c = std::getc(stream);
-    if (c == EOF) break;
-    fileBuffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  fileBuffer[count] = '\0';
-  return count;
+// The buffer size a line of this many characters needs: a chunk of fileBufferSize - 1
+// characters must hold it with its line feed, or, for a last line without one, leave room
+// to see the end of the file.
+uint32_t sizeFor(size_t length, bool endsWithLineFeed) {
+  size_t needed = length + (endsWithLineFeed ? 1 : 2);
+  size_t size = fileBufferSize;
+  while (size < needed) size += kBufferGrowth;
+  return static_cast<uint32_t>(size);
 }
 
 }  // namespace
@@ -77,17 +78,19 @@ FilFile* filOpenFile(const std::string& path, const char* mode, bool checkAccess
 std::optional<std::string_view> filReadLineFromFile(FilFile* file) {
   if (file == nullptr || file->stream == nullptr) return std::nullopt;
   if (fileBufferSize == 0) allocateBuffer(kInitialBufferSize);
-  std::FILE* stream = file->stream;
-  off_t start = ::ftello(stream);
-  size_t length = 0;
-  for (;;) {
-    length = readChunk(stream);
-    if (length == 0 || fileBuffer[0] == '\0' || std::ferror(stream)) return std::nullopt;
-    bool complete = length < fileBufferSize - 1 || fileBuffer[length - 1] == '\n' || std::feof(stream);
-    if (complete) break;
-    allocateBuffer(fileBufferSize + kBufferGrowth);
-    if (start < 0 || ::fseeko(stream, start, SEEK_SET) != 0) return std::nullopt;
+  char* text = nullptr;
+  size_t capacity = 0;
+  ssize_t read = ::getline(&text, &capacity, file->stream);
+  if (read <= 0 || text[0] == '\0' || std::ferror(file->stream)) {
+    std::free(text);
+    return std::nullopt;
   }
+  size_t length = static_cast<size_t>(read);
+  uint32_t size = sizeFor(length, text[length - 1] == '\n');
+  if (size != fileBufferSize) allocateBuffer(size);
+  std::copy(text, text + length, fileBuffer.begin());
+  fileBuffer[length] = '\0';
+  std::free(text);
   if (fileBuffer[length - 1] == '\n') fileBuffer[--length] = '\0';
   // A zero byte inside the line ends it, as it ends any C string.
   length = std::find(fileBuffer.begin(), fileBuffer.begin() + static_cast<std::ptrdiff_t>(length), '\0') -

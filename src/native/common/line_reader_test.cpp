@@ -81,6 +81,13 @@ TEST_F(LineReader, LongLinesGrowTheBufferWhichKeepsItsSize) {
   EXPECT_EQ(filGetBufferSize(), 1536u);
 }
 
+TEST_F(LineReader, MegabyteLineIsReadWhole) {
+  std::string huge(1 << 20, 'm');
+  EXPECT_EQ(significantLines(huge + "\nend"), (std::vector<Line>{{huge, 1}, {"end", 2}}));
+  // The first size of the 512 steps that holds the line and its line feed.
+  EXPECT_EQ(filGetBufferSize(), 1024u + 512u * 2047u);
+}
+
 TEST_F(LineReader, NestedFilesKeepTheirOwnCounts) {
   TempFile outer("1\n2\n3\n4\n");
   TempFile inner("a\nb\nc\nd\ne\nf\ng\nh\ni\nj\n");

@@ -6,9 +6,6 @@
 
 namespace {
 
-// User-supplied text in a trace line is clipped so the line always fits the trace buffer.
-constexpr int kTraceTextLimit = 16384;
-
 }  // namespace
 
 void utlListAdd(NameValueList& list, std::string_view name, std::string_view value) {
@@ -25,7 +22,7 @@ bool utlListAddNameEqualValue(NameValueList& list, std::string_view text) {
   size_t equals = text.find('=');
   if (equals == std::string_view::npos || equals == 0) {
     std::string whole(text);
-    ut_tproda("No variable name specified in <%.*s>", kTraceTextLimit, whole.c_str());
+    ut_tproda("No variable name specified in <%.*s>", ut_textLimit(), whole.c_str());
     return false;
   }
   utlListAdd(list, text.substr(0, equals), text.substr(equals + 1));

@@ -110,13 +110,13 @@ void cfgOptionDirectivesTerm() {
 bool cfgSetFromOption(const std::string& argument) {
   size_t equals = argument.find('=');
   if (equals == std::string::npos || equals == 0) {
-    ut_tproda("No variable name specified in <%s>", argument.c_str());
+    ut_tproda("No variable name specified in <%.*s>", ut_textLimit(), argument.c_str());
     return true;
   }
   std::string variable = argument.substr(0, equals);
   std::string rest = argument.substr(equals + 1);
   if (rest.empty() || rest[0] == ':') {
-    ut_tproda("No option name specified in <%s>", argument.c_str());
+    ut_tproda("No option name specified in <%.*s>", ut_textLimit(), argument.c_str());
     return true;
   }
   size_t colon = rest.find(':');
@@ -129,7 +129,7 @@ bool cfgSetFromOption(const std::string& argument) {
 
   RemovedArgument removed = optRemoveApplicationArgument(option, false, true);
   if (!removed.entry) {
-    ut_tproda("Option <%s> not on command line", option.c_str());
+    ut_tproda("Option <%.*s> not on command line", ut_textLimit(), option.c_str());
     return true;
   }
   if (!removed.value) {
@@ -159,7 +159,7 @@ bool cfgEnableJPDA(const std::string& argument) {
       address = std::string(piece.substr(piece.find('=') + 1));
     } else {
       std::string text(piece);
-      ut_tproda("Unknown option in jpda directive <%s>", text.c_str());
+      ut_tproda("Unknown option in jpda directive <%.*s>", ut_textLimit(), text.c_str());
       return false;
     }
   }
@@ -181,7 +181,7 @@ bool cfgOptionsCmd(const std::string& argument) {
     }
     if (!known) {
       std::string text(piece);
-      ut_tproda("Unknown option in 'options' directive <%s>", text.c_str());
+      ut_tproda("Unknown option in 'options' directive <%.*s>", ut_textLimit(), text.c_str());
       allKnown = false;
     }
   }

@@ -17,9 +17,6 @@ namespace {
 // comment through a temporary file: its name says nothing about the installation.
 constexpr int kConfigFromArchiveComment = 1;
 
-// User-supplied text in a trace line is clipped so the line always fits the trace buffer.
-constexpr int kTraceTextLimit = 16384;
-
 std::string baseDirectory() {
   std::optional<std::string> configFile = cfgGetCurrentConfigFile();
   if (configFile && cfgGetConfigFileMode() != kConfigFromArchiveComment) {
@@ -111,7 +108,7 @@ bool utlIsDir(const std::string& path) {
 void utlAddPathUnique(PathArray& array, std::string_view path, bool makeAbsolute) {
   std::string normalised = utlMakeAbsPath(path, makeAbsolute);
   if (!utlFileExists(normalised)) {
-    ut_tproda("Ignoring '%.*s' - it does not exist", kTraceTextLimit, normalised.c_str());
+    ut_tproda("Ignoring '%.*s' - it does not exist", ut_textLimit(), normalised.c_str());
     return;
   }
   array.append(std::move(normalised));

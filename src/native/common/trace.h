@@ -6,6 +6,13 @@
 #include <string>
 #include <string_view>
 
+// User text in a trace line goes through "%.*s" with this precision, so that no line can
+// outgrow the 32,767-character line buffer (which would end the process): the first user
+// text of a line keeps up to 16,384 characters, a second one up to 15,872, leaving room
+// for the line's own words.
+//   ut_tproda("Processed <%.*s> from <%.*s>", ut_textLimit(), line, ut_textLimit(1), file);
+constexpr int ut_textLimit(int position = 0) { return position == 0 ? 16384 : 15872; }
+
 // One printf-style trace line. The first call reads UTRACE and applies it.
 void ut_tproda(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -20,11 +20,19 @@ namespace {
 constexpr const char kTempTemplate[] = "/tmp/vantrel-envdump-XXXXXX";
 constexpr const char kLibraryPath[] = "LD_LIBRARY_PATH";
 constexpr const char kEnvChecked[] = "LAUNCHER_ENV_CHECKED";
+// Set for the process that a library-path re-exec starts, and taken out again at its
+// start, so that the VM and its children never see it.
+constexpr const char kReexecMarker[] = "LAUNCHER_LIBRARY_PATH_REEXEC";
 
-// An inherited value in a trace line is clipped so the line always fits the trace buffer.
-constexpr int kTraceTextLimit = 16384;
+// This process was started by a library-path re-exec.
+bool reexeced = false;
 
 }  // namespace
+
+void hmdTakeReexecMarker() {
+  reexeced = std::getenv(kReexecMarker) != nullptr;
+  ::unsetenv(kReexecMarker);
+}
 
 // The runtime linker reads LD_LIBRARY_PATH only at process start, so a path that had to
 // change means running the launcher again:
@@ -33,7 +41,10 @@ constexpr int kTraceTextLimit = 16384;
 //                          LAUNCHER_ENV_CHECKED=true and re-execute (once)
 //   root, marker set    -> if anything still had to be added, the linker will not take it
 //                          from the environment (secure mode): refuse with the directories
-//   not root            -> re-execute whenever anything was added
+//   not root            -> re-execute when anything was added, unless this process is
+//                          itself such a re-exec: then go on (the configuration may set
+//                          the variable itself, or the Java home hold a ':', so that the
+//                          path never looks complete and every pass would exec again)
 //   nothing added       -> go on; the VM library is taken out of LD_PRELOAD
 bool hmdSetEnvironment(bool& reexecFlag) {
   reexecFlag = false;
@@ -52,10 +63,16 @@ bool hmdSetEnvironment(bool& reexecFlag) {
   }
   const char* value = std::getenv(kLibraryPath);
   if (value == nullptr) value = "";
-  ut_tproda("export LD_LIBRARY_PATH=%.*s", kTraceTextLimit, value);
-  if (!root) return true;
-  if (!checked) {
-    ::setenv(kEnvChecked, "true", 1);
+  ut_tproda("export LD_LIBRARY_PATH=%.*s", ut_textLimit(), value);
+  if (!root && reexeced) {
+    ut_tproda("LD_LIBRARY_PATH is still incomplete after the re-exec; going on without another one");
+    reexecFlag = false;
+    jmdClearJavaEnvironment();
+    return true;
+  }
+  if (!root || !checked) {
+    if (root) ::setenv(kEnvChecked, "true", 1);
+    ::setenv(kReexecMarker, "1", 1);
     return true;
   }
   std::fputs("Unable to start with setuid to root privileges.\n", stderr);

@@ -97,7 +97,7 @@ bool jmdLoadJavaVM(InvocationFunctions& table) {
     std::fprintf(stderr, "Can't find JNI interfaces in: %s [%s]\n", name.c_str(), missing.c_str());
     return false;
   }
-  ut_tproda("Loaded Java VM Library %s from LD_LIBRARY_PATH", name.c_str());
+  ut_tproda("Loaded Java VM Library %.*s from LD_LIBRARY_PATH", ut_textLimit(), name.c_str());
   return true;
 }
 

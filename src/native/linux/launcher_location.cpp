@@ -34,8 +34,7 @@ std::string copyOf(const std::optional<std::string>& value, size_t length) {
 // non-executable file of the same name earlier on PATH is not the launcher.
 bool isExecutableFile(const std::string& candidate) {
   struct stat info {};
-  return stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         access(candidate.c_str(), X_OK) == 0;
+  return stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0;
 }
 
 // PATH entries are separated by ':'; empty entries are skipped, so they never stand for
@@ -136,13 +135,14 @@ bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
 void hmdSetFullLauncherFileName(std::string_view text) {
   if (text.empty()) return;
   fullLauncherFileName = text;
-  ut_tproda("The full launcher filename and path is set = %s", fullLauncherFileName->c_str());
+  ut_tproda("The full launcher filename and path is set = %.*s", ut_textLimit(),
+            fullLauncherFileName->c_str());
 }
 
 void hmdSetFullLauncherPath(std::string_view text) {
   if (text.empty()) return;
   fullLauncherPath = text;
-  ut_tproda("The full launcher path is set = %s", fullLauncherPath->c_str());
+  ut_tproda("The full launcher path is set = %.*s", ut_textLimit(), fullLauncherPath->c_str());
 }
 
 void hmdSetApplicationName(std::string_view path) {
