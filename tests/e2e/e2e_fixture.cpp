@@ -307,6 +307,18 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string exportedFile(const std::string& trace) {
+  const std::string marker = "\t* Set vantrel.exportenv to <";
+  size_t at = trace.rfind(marker);
+  if (at == std::string::npos) return {};
+  at += marker.size();
+  return trace.substr(at, trace.find('>', at) - at);
+}
+
 size_t countLines(const std::string& text, const std::string& line) {
   size_t n = 0;
   for (const auto& l : lines(text)) n += l == line ? 1 : 0;

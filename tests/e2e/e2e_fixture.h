@@ -136,6 +136,10 @@ bool fileExists(const std::string& path);
 std::vector<std::string> lines(const std::string& text);
 // The trace lines (UTRACE=-p writes them to standard output).
 bool hasLine(const std::string& text, const std::string& line);
+bool contains(const std::string& text, const std::string& part);
+// The exported-environment file named by the last exportenv trace line (a re-exec writes
+// one per pass); empty when there is none.
+std::string exportedFile(const std::string& trace);
 // How often the line appears whole in the text.
 size_t countLines(const std::string& text, const std::string& line);
 

@@ -18,7 +18,9 @@
 
 using e2e::AppTree;
 using e2e::Child;
+using e2e::contains;
 using e2e::Env;
+using e2e::exportedFile;
 
 namespace {
 
@@ -47,10 +49,6 @@ struct SignalTree {
     return env;
   }
 };
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 size_t occurrences(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -84,15 +82,6 @@ bool isArmed(pid_t pid, int sig) {
 }
 
 bool isIgnored(pid_t pid, int sig) { return (signalMask(pid, "SigIgn") & (1ULL << (sig - 1))) != 0; }
-
-// The file named in the last trace line of exportenv (a re-exec writes one per pass).
-std::string exportedFile(const std::string& trace) {
-  const std::string marker = "\t* Set vantrel.exportenv to <";
-  size_t at = trace.rfind(marker);
-  if (at == std::string::npos) return {};
-  at += marker.size();
-  return trace.substr(at, trace.find('>', at) - at);
-}
 
 // Sends the signal and waits for its handling to end with the re-arm.
 void signalAndWait(Child& child, int sig, size_t rearmed) {

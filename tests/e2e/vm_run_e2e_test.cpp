@@ -13,7 +13,9 @@
 #include "e2e_fixture.h"
 
 using e2e::AppTree;
+using e2e::contains;
 using e2e::Env;
+using e2e::exportedFile;
 
 namespace {
 
@@ -47,19 +49,6 @@ struct ProbeApp {
     return tree.run(args, env, options);
   }
 };
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-// The file named in the trace line of exportenv.
-std::string exportedFile(const std::string& trace) {
-  const std::string marker = "\t* Set vantrel.exportenv to <";
-  size_t at = trace.find(marker);
-  if (at == std::string::npos) return {};
-  at += marker.size();
-  return trace.substr(at, trace.find('>', at) - at);
-}
 
 const std::string kEacute = "\xc3\xa9";
 
