@@ -60,13 +60,14 @@ unsigned long leadingNumber(const std::string& text) {
   return value;
 }
 
-std::optional<passwd> findUser(const char* name, uid_t* id, std::vector<char>& storage) {
+// The password entry of a name or of an id; its strings live in storage.
+template <typename Key, typename Lookup>
+std::optional<passwd> findUser(Key key, Lookup lookup, std::vector<char>& storage) {
   passwd entry{};
   passwd* found = nullptr;
   storage.assign(16384, '\0');
-  int rc = name != nullptr ? getpwnam_r(name, &entry, storage.data(), storage.size(), &found)
-                           : getpwuid_r(*id, &entry, storage.data(), storage.size(), &found);
-  if (rc != 0 || found == nullptr) return std::nullopt;
+  if (lookup(key, &entry, storage.data(), storage.size(), &found) != 0 || found == nullptr)
+    return std::nullopt;
   return entry;
 }
 
@@ -88,13 +89,13 @@ JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setUser(JNI
   std::vector<char> storage;
   if (startsWithDigit(*text)) {
     auto id = static_cast<uid_t>(leadingNumber(*text));
-    std::optional<passwd> entry = findUser(nullptr, &id, storage);
+    std::optional<passwd> entry = findUser(id, getpwuid_r, storage);
     if (!takeGroupsOf(entry ? &*entry : nullptr)) return JNI_FALSE;
     if (setuid(id) == 0) return JNI_TRUE;
     if (errno == EINVAL) throwNew(env, "java/lang/IllegalArgumentException", "Invalid user id: %s", *text);
     return JNI_FALSE;
   }
-  std::optional<passwd> entry = findUser(text->c_str(), nullptr, storage);
+  std::optional<passwd> entry = findUser(text->c_str(), getpwnam_r, storage);
   if (!entry) {
     throwNew(env, "java/lang/IllegalArgumentException", "Invalid user: %s", *text);
     return JNI_FALSE;
