@@ -220,6 +220,7 @@ void jevTerm() {
 }
 
 const InvocationFunctions& jevGetInvocationFunction() { return ifn; }
+void jevSetInvocationFunction(const InvocationFunctions& functions) { ifn = functions; }
 const VmInfo& jevGetVmInfo() { return vmInfo; }
 int32_t jevGetJVMType() { return vmInfo.jvmType; }
 int32_t jevGetJVMSubType() { return vmInfo.subType; }

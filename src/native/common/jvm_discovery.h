@@ -35,6 +35,8 @@ bool jevInit();
 void jevTerm();
 
 const InvocationFunctions& jevGetInvocationFunction();
+// Puts entry points in the table as if a library had been loaded; tests hand in stand-ins.
+void jevSetInvocationFunction(const InvocationFunctions& functions);
 const VmInfo& jevGetVmInfo();
 int32_t jevGetJVMType();
 int32_t jevGetJVMSubType();
