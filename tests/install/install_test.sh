@@ -45,7 +45,10 @@ grep -q "launcher.program = $app/bin/hello" <<<"$out" || fail "not started by th
 # man finds the page under the prefix.
 if command -v man >/dev/null 2>&1; then
   page=$(MANPATH="$prefix/share/man" MANPAGER=cat MANWIDTH=80 man launcher 2>&1) || fail "man launcher: $page"
-  tr -s ' ' <<<"$page" | grep -q 'start a Java server application' || fail "man launcher shows: $page"
+  # Captured before grep reads it: grep -q stops at its first match, and a command piping
+  # into it could die of the broken pipe and fail the test under pipefail.
+  squeezed=$(tr -s ' ' <<<"$page")
+  grep -q 'start a Java server application' <<<"$squeezed" || fail "man launcher shows: $page"
 fi
 
 # Both packages, made beside the build so the build directory stays as it was.
