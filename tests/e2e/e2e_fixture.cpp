@@ -2,6 +2,7 @@
 #include "e2e_fixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -153,6 +154,7 @@ Child startProgram(const std::string& program, const std::vector<std::string>& a
     ::signal(SIGPIPE, SIG_DFL);
     for (int sig : options.ignoredSignals) ::signal(sig, SIG_IGN);
     if (options.cwd && chdir(options.cwd->c_str()) != 0) _exit(126);
+    if (options.groups && setgroups(options.groups->size(), options.groups->data()) != 0) _exit(126);
     if (options.uid) {
       if (setgid(65534) != 0 || setuid(*options.uid) != 0) _exit(126);
     }

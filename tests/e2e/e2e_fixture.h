@@ -39,6 +39,7 @@ struct RunOptions {
   std::optional<std::string> program;  // file to execute; default: the launcher's full path
   int timeoutSeconds = 30;
   std::optional<uid_t> uid;          // run as this user (the test must be root)
+  std::optional<std::vector<gid_t>> groups;  // supplementary groups to start with (root only)
   std::optional<std::string> stdinText;
   std::vector<int> ignoredSignals;  // set to "ignore" in the child before exec, as nohup does
 };

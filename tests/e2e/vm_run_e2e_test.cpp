@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -320,4 +323,42 @@ TEST(VmRun, RootSwitchesToAnotherUserWithItsGroupsOnly) {
   ASSERT_NE(groups, std::string::npos) << r.out;
   std::string line = r.out.substr(groups, r.out.find('\n', groups) - groups);
   EXPECT_TRUE(line == "Groups:" || line == "Groups: " + gid) << line;
+}
+
+TEST(VmRun, SetUserTakesTheGroupsOfALoginAndARefusedSwitchKeepsThem) {
+  if (geteuid() != 0 || getuid() != 0) GTEST_SKIP() << "needs root";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::string uid = std::to_string(nobody->pw_uid);
+  const std::string gid = std::to_string(getgid());
+  // The groups a login of nobody has, as id lists them; /proc gives them sorted.
+  auto id = e2e::runProgram("/usr/bin/id", {"id", "-G", "nobody"}, Env(), e2e::RunOptions());
+  ASSERT_EQ(id.status, 0) << id.err;
+  std::istringstream words(id.out);
+  std::vector<long> ids{std::istream_iterator<long>(words), std::istream_iterator<long>()};
+  ASSERT_FALSE(ids.empty()) << id.out;
+  std::sort(ids.begin(), ids.end());
+  std::string loginGroups;
+  for (long g : ids) loginGroups += " " + std::to_string(g);
+
+  e2e::RunOptions options;
+  options.groups = std::vector<gid_t>{4712, 4711};
+  std::vector<std::string> jdks = {kJdk};
+  if (std::string other = secondJdk(); !other.empty()) jdks.push_back(other);
+  for (const std::string& jdk : jdks) {
+    ProbeApp app("", jdk);
+    // By name and by id: the id's password entry gives the same login.
+    for (const std::string& user : {std::string("nobody"), uid}) {
+      auto r = app.run({"login", "4294967295", user}, Env(), options);
+      ASSERT_EQ(r.status, 0) << jdk << r.err;
+      EXPECT_EQ(r.err, "") << jdk;
+      EXPECT_EQ(r.out,
+                "user(4294967295) threw java.lang.IllegalArgumentException: Invalid user id: 4294967295\n"
+                "Uid: 0 0 0 0\nGid: " + gid + " " + gid + " " + gid + " " + gid + "\nGroups: 4711 4712\n"
+                "user(" + user + ")=true\n"
+                "Uid: " + uid + " " + uid + " " + uid + " " + uid + "\n"
+                "Gid: " + gid + " " + gid + " " + gid + " " + gid + "\nGroups:" + loginGroups + "\n")
+          << jdk << " " << user;
+    }
+  }
 }

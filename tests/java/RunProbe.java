@@ -72,6 +72,16 @@ public class RunProbe {
         System.out.println("user=" + UserId.setUser(rest[0]));
         printStatusIds();
         break;
+      case "login":
+        for (String user : rest) {
+          try {
+            System.out.println("user(" + user + ")=" + UserId.setUser(user));
+          } catch (RuntimeException e) {
+            System.out.println("user(" + user + ") threw " + e.getClass().getName() + ": " + e.getMessage());
+          }
+          printStatusIds();
+        }
+        break;
       case "env":
         Path file = Paths.get(System.getProperty("vantrel.exportenv"));
         System.out.println("file=" + file);

@@ -2,8 +2,10 @@
 // a digit is an id (its leading digits, as atoi reads them); anything else is a name
 // looked up in the password or group database.
 //
-// A privileged process that switches its user also takes the target user's supplementary
-// groups first; otherwise a server started as root would keep root's groups.
+// A privileged process that switches its user first takes the groups a login of that user
+// would have: the user's own primary group and the groups that list it (none for an id
+// without a password entry). Otherwise a server started as root would keep root's groups.
+// When the system then refuses the user, the groups the process had are put back.
 
 #include "userid.h"
 
@@ -71,11 +73,38 @@ std::optional<passwd> findUser(Key key, Lookup lookup, std::vector<char>& storag
   return entry;
 }
 
-// Sets the supplementary groups to the target user's, when this process may.
-bool takeGroupsOf(const passwd* user) {
-  if (geteuid() != 0) return true;
-  if (user == nullptr) return setgroups(0, nullptr) == 0;
-  return initgroups(user->pw_name, getgid()) == 0;
+// The process's supplementary groups; none when they cannot be read.
+std::optional<std::vector<gid_t>> currentGroups() {
+  // The count is asked first; a list that grew in between is asked again, a few times.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    int count = getgroups(0, nullptr);
+    if (count < 0) return std::nullopt;
+    std::vector<gid_t> groups(static_cast<size_t>(count) + 1);
+    count = getgroups(static_cast<int>(groups.size()), groups.data());
+    if (count >= 0) {
+      groups.resize(static_cast<size_t>(count));
+      return groups;
+    }
+    if (errno != EINVAL) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+enum class Switch { kDone, kGroupsRefused, kUserRefused };
+
+// Switches the process to the user id with the groups of its password entry (user may be
+// null). kUserRefused leaves errno as setuid set it and the groups as they were.
+Switch switchUser(uid_t id, const passwd* user) {
+  if (geteuid() != 0) return setuid(id) == 0 ? Switch::kDone : Switch::kUserRefused;
+  std::optional<std::vector<gid_t>> saved = currentGroups();
+  if (!saved) return Switch::kGroupsRefused;
+  bool groupsSet = user != nullptr ? initgroups(user->pw_name, user->pw_gid) == 0 : setgroups(0, nullptr) == 0;
+  if (!groupsSet) return Switch::kGroupsRefused;
+  if (setuid(id) == 0) return Switch::kDone;
+  const int refusal = errno;
+  setgroups(saved->size(), saved->data());
+  errno = refusal;
+  return Switch::kUserRefused;
 }
 
 }  // namespace
@@ -90,9 +119,11 @@ JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setUser(JNI
   if (startsWithDigit(*text)) {
     auto id = static_cast<uid_t>(leadingNumber(*text));
     std::optional<passwd> entry = findUser(id, getpwuid_r, storage);
-    if (!takeGroupsOf(entry ? &*entry : nullptr)) return JNI_FALSE;
-    if (setuid(id) == 0) return JNI_TRUE;
-    if (errno == EINVAL) throwNew(env, "java/lang/IllegalArgumentException", "Invalid user id: %s", *text);
+    Switch result = switchUser(id, entry ? &*entry : nullptr);
+    if (result == Switch::kDone) return JNI_TRUE;
+    if (result == Switch::kUserRefused && errno == EINVAL) {
+      throwNew(env, "java/lang/IllegalArgumentException", "Invalid user id: %s", *text);
+    }
     return JNI_FALSE;
   }
   std::optional<passwd> entry = findUser(text->c_str(), getpwnam_r, storage);
@@ -100,8 +131,7 @@ JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setUser(JNI
     throwNew(env, "java/lang/IllegalArgumentException", "Invalid user: %s", *text);
     return JNI_FALSE;
   }
-  if (!takeGroupsOf(&*entry)) return JNI_FALSE;
-  return setuid(entry->pw_uid) == 0 ? JNI_TRUE : JNI_FALSE;
+  return switchUser(entry->pw_uid, &*entry) == Switch::kDone ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_vantrel_enterprise_server_UserId_setGroup(JNIEnv* env, jclass,
