@@ -83,7 +83,8 @@ TEST_F(JvmCreate, InterruptAfterTheDestroyIsOnlyTraced) {
     phaseInDestroy = jsvAbortPhase().load();
     jsvAbortService(true);
   };
-  std::string trace = testsupport::traceOf([&] { testsupport::withStderr(err, [] { return jsvDestroyJVM(); }); });
+  std::string trace =
+      testsupport::traceOf([&] { testsupport::withStderr(err, [] { return jsvDestroyJVM(); }); });
   EXPECT_EQ(phaseInDestroy, kAbortDestroying);
   EXPECT_EQ(err,
             "Shutdown is waiting for all threads to complete. Patience is recommended.\n"

@@ -98,7 +98,8 @@ Switch switchUser(uid_t id, const passwd* user) {
   if (geteuid() != 0) return setuid(id) == 0 ? Switch::kDone : Switch::kUserRefused;
   std::optional<std::vector<gid_t>> saved = currentGroups();
   if (!saved) return Switch::kGroupsRefused;
-  bool groupsSet = user != nullptr ? initgroups(user->pw_name, user->pw_gid) == 0 : setgroups(0, nullptr) == 0;
+  bool groupsSet =
+      user != nullptr ? initgroups(user->pw_name, user->pw_gid) == 0 : setgroups(0, nullptr) == 0;
   if (!groupsSet) return Switch::kGroupsRefused;
   if (setuid(id) == 0) return Switch::kDone;
   const int refusal = errno;
