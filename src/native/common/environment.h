@@ -10,6 +10,11 @@
 // remembers it for hmdSetEnvironment. Called first thing at start.
 void hmdTakeReexecMarker();
 
+// Takes out of the environment, before the VM is created, the variables a pass of this
+// launcher set only for the next pass (LAUNCHER_ENV_CHECKED, unless the operator set it),
+// so that the application and the processes it starts inherit the operator's environment.
+void hmdRemoveLauncherVariables();
+
 // Completes LD_LIBRARY_PATH for the VM and the configured library path. Sets reexecFlag
 // when the process must re-execute itself first. False stops the launch.
 bool hmdSetEnvironment(bool& reexecFlag);

@@ -46,6 +46,7 @@ class Environment : public testsupport::VmModules {
   const std::string required = kJdk + "/lib/server:" + kJdk + "/lib";
   ScopedEnv path{"LD_LIBRARY_PATH", std::nullopt};
   ScopedEnv checked{"LAUNCHER_ENV_CHECKED", std::nullopt};
+  ScopedEnv marker{"LAUNCHER_LIBRARY_PATH_REEXEC", std::nullopt};
 };
 
 TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
@@ -57,10 +58,23 @@ TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
   EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
   EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
 
-  // The second pass finds the path complete and leaves it as inherited.
+  // The second pass finds the path complete and leaves it as inherited; the variable the
+  // first pass set for it goes before the VM sees the environment.
+  hmdTakeReexecMarker();
+  EXPECT_EQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), nullptr);
   ASSERT_TRUE(hmdSetEnvironment(flag));
   EXPECT_FALSE(flag);
   EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
+  hmdRemoveLauncherVariables();
+  EXPECT_EQ(std::getenv("LAUNCHER_ENV_CHECKED"), nullptr);
+  EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
+
+  // As the operator set it, it stays.
+  ::setenv("LAUNCHER_ENV_CHECKED", "true", 1);
+  hmdTakeReexecMarker();
+  ASSERT_TRUE(hmdSetEnvironment(flag));
+  hmdRemoveLauncherVariables();
+  EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
 }
 
 TEST_F(Environment, RootSecondPassWithIncompletePathRefuses) {
