@@ -190,3 +190,74 @@ TEST(OperatorHeap, SharesOfAControlGroupLimit) {
     EXPECT_TRUE(e2e::contains(r.out, expected)) << r.out;
   }
 }
+
+// A main class that exists but cannot be loaded gets the VM's account of why before the
+// launcher's line; an absent one is followed by the configured entries that do not exist.
+TEST(OperatorMessages, ClassesThatCannotBeLoadedSayWhy) {
+  const std::string home = e2e::testJdkHome();
+  struct Row {
+    std::string mainClass;
+    std::string removed;      // class file taken out of the copy
+    bool newerClassFile;      // the main class's file claims a newer VM
+    std::string classPath;    // more configuration
+    std::string errStart;     // what standard error begins with
+  };
+  const Row rows[] = {
+      {"OperatorFailingInit", "", false, "", "Exception in thread \"main\" java.lang.ExceptionInInitializerError\n"},
+      {"OperatorNeedsHelper", "OperatorHelper.class", false, "",
+       "Exception in thread \"main\" java.lang.NoClassDefFoundError: OperatorHelper\n"},
+      {"OperatorHelper", "", true, "", "Exception in thread \"main\" java.lang.UnsupportedClassVersionError: "},
+      {"com.example.Missing", "", false, "", "Failed to load class com.example.Missing\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.mainClass);
+    AppTree tree;
+    std::string classes = tree.copyClasses();
+    if (!row.removed.empty()) std::filesystem::remove(classes + "/" + row.removed);
+    if (row.newerClassFile) {
+      std::fstream file(classes + "/" + row.mainClass + ".class", std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(6);
+      file.put(static_cast<char>(0x7f));
+      file.put(static_cast<char>(0x7f));
+    }
+    tree.writeConfig(appConfig(home, row.mainClass));
+    auto r = tree.run({});
+    EXPECT_EQ(r.status, 184);
+    EXPECT_EQ(r.err.rfind(row.errStart, 0), 0u) << r.err;
+    const std::string last = "Failed to load class " + row.mainClass + "\n";
+    ASSERT_GE(r.err.size(), last.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last) << r.err;
+  }
+
+  AppTree tree;
+  tree.copyClasses();
+  tree.writeConfig(appConfig(home, "com.example.Missing") + "addpath ../lib/app.jar:../classes\naddjars ../libs\n");
+  auto r = tree.run({});
+  EXPECT_EQ(r.status, 184);
+  EXPECT_EQ(r.err, "Failed to load class com.example.Missing\n"
+                   "Class path entries that do not exist were left out: " +
+                       tree.path("lib/app.jar") + ", " + tree.path("libs") + "\n");
+}
+
+// A refusal the VM leaves without a line end does not run into the launcher's message; one
+// that ends its line gets no empty line after it.
+TEST(OperatorMessages, VmRefusalAndTheLaunchersLineStayApart) {
+  for (const std::string& home : {e2e::testJdkHome(), kJdk25}) {
+    if (!e2e::fileExists(home + "/lib/server/libjvm.so")) continue;
+    SCOPED_TRACE(home);
+    AppTree tree;
+    tree.copyClasses();
+    tree.writeConfig(appConfig(home, "OperatorProbe") + "vmparam -XX:+UseShenandoaGC\n");
+    auto r = tree.run({"env"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Unrecognized VM option 'UseShenandoaGC'\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nDid you mean '(+/-)UseShenandoahGC'?"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\nUnable to create JVM.\n")) << r.err;
+    EXPECT_EQ(r.err.find("\n\n"), std::string::npos) << r.err;
+
+    tree.writeConfig(appConfig(home, "OperatorProbe") + "vmparam -Xbogus\n");
+    r = tree.run({"env"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Unrecognized option: -Xbogus\nUnable to create JVM.\n");
+  }
+}

@@ -38,3 +38,19 @@ public class OperatorProbe {
     }
   }
 }
+
+// Main classes that cannot be loaded for a reason other than their absence.
+class OperatorFailingInit {
+  static final int VALUE = Integer.parseInt("not a number");
+
+  public static void main(String[] args) {}
+}
+
+// Fails once the test removes OperatorHelper.class from its copy of the classes.
+class OperatorNeedsHelper {
+  static final Object HELPER = new OperatorHelper();
+
+  public static void main(String[] args) {}
+}
+
+class OperatorHelper {}
