@@ -64,6 +64,8 @@ TEST(OperatorLocation, ReexecAndRestartFindTheLauncherWhateverPathTheConfigurati
   EXPECT_GE(e2e::countLines(r.out, "The full launcher filename and path is set = " + tree.launcher()), 3u)
       << r.out.substr(0, 4000);
   EXPECT_EQ(r.out.find("Can't get home directory"), std::string::npos);
+  // One library-path re-exec, then the two restarts, which inherit the completed path.
+  EXPECT_EQ(linesAfter(r.out, "Exec'ing '").size(), 3u) << r.out.substr(0, 4000);
 }
 
 // The application sees the operator's environment with the VM's library directories, and

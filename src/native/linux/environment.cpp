@@ -13,6 +13,7 @@
 
 #include "jvm_library.h"
 #include "launch_settings.h"
+#include "launcher_location.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -45,6 +46,9 @@ constexpr RemovedVariable kRemovedBeforeVM[] = {
     {.name = kEnvChecked, .onlyWhenSetByLauncher = true},
 };
 
+// LAUNCHER_ENV_CHECKED was taken out before the VM: a restart as root gets it back.
+bool envCheckedRemoved = false;
+
 void removeVariables(std::span<const RemovedVariable> list) {
   for (const RemovedVariable& variable : list) {
     bool ours = std::find(setByLauncher.begin(), setByLauncher.end(), variable.name) != setByLauncher.end();
@@ -52,6 +56,7 @@ void removeVariables(std::span<const RemovedVariable> list) {
     if (std::getenv(variable.name) == nullptr) continue;
     ut_tproda("Removing %s from the environment", variable.name);
     ::unsetenv(variable.name);
+    if (std::string_view(variable.name) == kEnvChecked) envCheckedRemoved = true;
   }
 }
 
@@ -61,11 +66,22 @@ void hmdTakeReexecMarker() {
   const char* value = std::getenv(kReexecMarker);
   reexeced = value != nullptr;
   setByLauncher.clear();
+  envCheckedRemoved = false;
   if (value != nullptr) setByLauncher = utlSplit(value, ":");
   ::unsetenv(kReexecMarker);
 }
 
 void hmdRemoveLauncherVariables() { removeVariables(kRemovedBeforeVM); }
+
+void hmdHandToReexec() {
+  hmdHandLocationToReexec();
+  // The library path this process completed is still complete: a restart as root need not
+  // re-execute once more, and takes the variable out again before its own VM.
+  if (envCheckedRemoved && std::getenv(kReexecMarker) == nullptr) {
+    ::setenv(kEnvChecked, "true", 1);
+    ::setenv(kReexecMarker, kEnvChecked, 1);
+  }
+}
 
 // The runtime linker reads LD_LIBRARY_PATH only at process start, so a path that had to
 // change means running the launcher again:

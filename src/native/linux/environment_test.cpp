@@ -47,6 +47,7 @@ class Environment : public testsupport::VmModules {
   ScopedEnv path{"LD_LIBRARY_PATH", std::nullopt};
   ScopedEnv checked{"LAUNCHER_ENV_CHECKED", std::nullopt};
   ScopedEnv marker{"LAUNCHER_LIBRARY_PATH_REEXEC", std::nullopt};
+  ScopedEnv located{"LAUNCHER_REEXEC_FILE", std::nullopt};
 };
 
 TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
@@ -68,6 +69,17 @@ TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
   hmdRemoveLauncherVariables();
   EXPECT_EQ(std::getenv("LAUNCHER_ENV_CHECKED"), nullptr);
   EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
+
+  // A restart gets it back, marked as the launcher's, so that it needs no re-exec and
+  // takes the variable out again.
+  hmdHandToReexec();
+  EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
+  EXPECT_STREQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), "LAUNCHER_ENV_CHECKED");
+  hmdTakeReexecMarker();
+  ASSERT_TRUE(hmdSetEnvironment(flag));
+  EXPECT_FALSE(flag);
+  hmdRemoveLauncherVariables();
+  EXPECT_EQ(std::getenv("LAUNCHER_ENV_CHECKED"), nullptr);
 
   // As the operator set it, it stays.
   ::setenv("LAUNCHER_ENV_CHECKED", "true", 1);
