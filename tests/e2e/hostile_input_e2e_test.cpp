@@ -140,16 +140,19 @@ TEST(HostileInput, BrokenJavaHomes) {
   tree.writeFile("notelf/bin/java", "#!/bin/sh\n", 0755);
   tree.writeFile("notelf/lib/jvm.cfg", "-server KNOWN\n");
   tree.writeFile("notelf/lib/server/libjvm.so", "not a library\n", 0755);
-  const std::string noJdk =
-      "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
-      "Check your installation and use +javahome to specify the JDK or JRE location\n";
+  // The directory tried and why it failed come between the two lines.
+  auto noJdk = [&](const std::string& home, const std::string& reason) {
+    return "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+           "Java home '" + tree.path(home) + "' was tried: " + reason + ".\n"
+           "Check your installation and use +javahome to specify the JDK or JRE location\n";
+  };
   const struct {
     const char* home;
     std::string err;
   } rows[] = {
-      {"file", noJdk},
-      {"dangling", noJdk},
-      {"empty", noJdk},
+      {"file", noJdk("file", "it is not a directory")},
+      {"dangling", noJdk("dangling", "it does not exist")},
+      {"empty", noJdk("empty", "it has no bin/java")},
       {"notelf", "Error loading Java VM library: libjvm.so [" + tree.path("notelf/lib/server/libjvm.so") +
                      ": file too short]\n"},
   };

@@ -128,7 +128,19 @@ TEST(JvmDiscoveryE2E, NoInstallationFound) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "Unable to find a supported JDK or JRE version. Version 1.3.1 or higher is required.\n"
+            "No Java home is configured (javahome, +javahome) and none was found along PATH, in JAVA_HOME or "
+            "at /usr/lib/jvm/default-java.\n"
             "Check your installation and use +javahome to specify the JDK or JRE location\n");
+
+  // A JAVA_HOME that is no installation is named, with the reason it was passed over.
+  tree.writeFile("jre8/bin/java", "#!/bin/sh\n", 0755);
+  r = tree.run({"+help"}, Env().set("JAVA_HOME", tree.path("jre8")).set("PATH", tree.path("empty")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\nJAVA_HOME '" + tree.path("jre8") +
+                       "' was passed over: it has neither lib/modules (Java 9 and later) nor bin/tnameserv "
+                       "(older releases).\nCheck your installation"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST(JvmDiscoveryE2E, LegacyJdk14WithStackDump) {

@@ -15,6 +15,7 @@
 #include "exit_codes.h"
 #include "name_value_list.h"
 #include "option_directives.h"
+#include "string_helpers.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ PathArray bootclasspath;
 // Absolute paths the jar scans leave out (name and value alike); none until addskippath.
 std::unique_ptr<NameValueList> skipPath;
 bool zepSaftyNet = true;
+// Class path entries of addpath and directories of addjars that did not exist.
+std::vector<std::string> missingClassPath;
 
 void addOption(VmOptionList& list, std::string_view text, void* extraInfo) {
   if (list.capacity() == 0) list.reserve(4);
@@ -56,6 +59,7 @@ void cfgOptionsInit() {
   cfgJVMOptionsFinalized = false;
   classpath.clear();
   bootclasspath.clear();
+  missingClassPath.clear();
   zepSaftyNet = std::getenv("ZEP_NO_SAFETY_NET") == nullptr;
 }
 
@@ -65,6 +69,7 @@ void cfgOptionsTerm() {
   cfgJVMOptionsFinalized = false;
   classpath.clear();
   bootclasspath.clear();
+  missingClassPath.clear();
   skipPath.reset();
   zepSaftyNet = true;
 }
@@ -135,15 +140,28 @@ void cfgAddJarsToPath(const std::string& directory, PathArray& array) {
   for (const Candidate& candidate : candidates) utlAddPathUnique(array, candidate.path, false);
 }
 
+// An entry that added nothing is a repeat or does not exist; only then is it looked at
+// again, so a long class path costs no second look at each of its files.
 bool cfgAddPath(const std::string& argument) {
-  utlPathStringToArray(classpath, argument, cfgIsMakePathsAbsolute());
+  std::string_view state = argument;
+  while (std::optional<std::string_view> component = utlStrtok(state, ":")) {
+    size_t before = classpath.size();
+    utlAddPathUnique(classpath, *component, cfgIsMakePathsAbsolute());
+    if (classpath.size() != before) continue;
+    std::string entry = utlMakeAbsPath(*component, cfgIsMakePathsAbsolute());
+    if (!utlFileExists(entry)) missingClassPath.push_back(std::move(entry));
+  }
   return true;
 }
 
 bool cfgAddJars(const std::string& argument) {
+  std::string dir = utlMakeAbsPath(utlFixDirSeparators(argument), cfgIsMakePathsAbsolute());
+  if (!utlFileExists(dir)) missingClassPath.push_back(dir);
   cfgAddJarsToPath(argument, classpath);
   return true;
 }
+
+const std::vector<std::string>& cfgGetMissingClassPath() { return missingClassPath; }
 
 bool cfgAddBootPath(const std::string& argument) {
   utlPathStringToArray(bootclasspath, argument, cfgIsMakePathsAbsolute());

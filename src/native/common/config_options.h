@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jvm_options.h"
 #include "path_list.h"
@@ -29,6 +30,8 @@ bool cfgGetZepSafetyNet();
 
 bool cfgAddPath(const std::string& argument);
 bool cfgAddJars(const std::string& argument);
+// The addpath entries and addjars directories that did not exist, as made absolute.
+const std::vector<std::string>& cfgGetMissingClassPath();
 bool cfgAddBootPath(const std::string& argument);
 bool cfgAddBootJars(const std::string& argument);
 bool cfgAddSkipPath(const std::string& argument);

@@ -10,6 +10,15 @@
 // remembers it for hmdSetEnvironment. Called first thing at start.
 void hmdTakeReexecMarker();
 
+// Takes out of the environment, before the VM is created, the variables a pass of this
+// launcher set only for the next pass (LAUNCHER_ENV_CHECKED, unless the operator set it),
+// so that the application and the processes it starts inherit the operator's environment.
+void hmdRemoveLauncherVariables();
+
+// Hands the new process of a re-exec or restart what it needs from this one: the located
+// launcher file, and as root the completed library path's LAUNCHER_ENV_CHECKED.
+void hmdHandToReexec();
+
 // Completes LD_LIBRARY_PATH for the VM and the configured library path. Sets reexecFlag
 // when the process must re-execute itself first. False stops the launch.
 bool hmdSetEnvironment(bool& reexecFlag);

@@ -4,6 +4,8 @@
 // a second JNI_CreateJavaVM after a failure appears to work but loses the class path,
 // so a failed creation is never retried.
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,6 +33,48 @@ bool creationFailed = false;
 JavaVMInitArgs JVMInitArgs{};
 std::vector<std::string> optionTexts;
 std::vector<JavaVMOption> options;
+
+// The VM's own last line on standard error lacked its line end ("Did you mean ...? ").
+std::atomic<bool> vmLeftLineOpen{false};
+
+// Everything the VM prints passes through here (its "vfprintf" option): it goes to the
+// stream the VM chose, at once, and the launcher learns whether the VM left a line open on
+// standard error, so that its own message after a refused creation starts a line.
+jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
+  char small[1024];
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (length <= 0) return length;
+  std::string large;
+  const char* text = small;
+  if (static_cast<size_t>(length) >= sizeof small) {
+    large.resize(static_cast<size_t>(length) + 1);
+    std::vsnprintf(large.data(), large.size(), format, args);
+    text = large.data();
+  }
+  size_t written = std::fwrite(text, 1, static_cast<size_t>(length), stream);
+  std::fflush(stream);
+  if (stream == stderr) vmLeftLineOpen = text[length - 1] != '\n';
+  return static_cast<jint>(written);
+}
+
+// The options as the VM receives them: the print hook first, so that it is in place
+// before any other option can be refused, then the option list.
+std::vector<JavaVMOption> createOptions;
+JavaVMInitArgs createArgs{};
+
+const JavaVMInitArgs& argsWithPrintHook() {
+  createOptions.clear();
+  createOptions.push_back(
+      JavaVMOption{.optionString = const_cast<char*>("vfprintf"), .extraInfo = reinterpret_cast<void*>(printForVM)});
+  createOptions.insert(createOptions.end(), options.begin(), options.end());
+  createArgs = JVMInitArgs;
+  createArgs.nOptions = static_cast<jint>(createOptions.size());
+  createArgs.options = createOptions.data();
+  return createArgs;
+}
 
 void fillInitArgs() {
   optionTexts.clear();
@@ -87,12 +131,14 @@ int32_t jsvCreateJVM() {
   if (jvm == nullptr) {
     jint created = -1;
     if (!creationFailed && functions.createJavaVM != nullptr) {
-      created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &JVMInitArgs);
+      JavaVMInitArgs args = argsWithPrintHook();
+      created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
     }
     if (created < 0) {
       creationFailed = true;
       jvm = nullptr;
       env = nullptr;
+      if (vmLeftLineOpen) std::fputc('\n', stderr);
       std::fputs("Unable to create JVM.\n", stderr);
       return kExitFailure;
     }

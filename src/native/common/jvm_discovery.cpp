@@ -204,6 +204,36 @@ bool copyJavaXOutput(const std::string& java) {
   return !(WIFEXITED(status) && WEXITSTATUS(status) == 127);
 }
 
+// Why a directory is not an installation this launcher can use.
+std::string whyNotAnInstallation(const std::string& home) {
+  struct stat info {};
+  if (home.size() > kMaxPath) return "its name is longer than 1024 characters";
+  if (::stat(home.c_str(), &info) != 0) return "it does not exist";
+  if (!S_ISDIR(info.st_mode)) return "it is not a directory";
+  if (!exists(home + "/bin/java")) return "it has no bin/java";
+  if (!exists(home + "/bin/tnameserv"))
+    return "it has neither lib/modules (Java 9 and later) nor bin/tnameserv (older releases)";
+  return "it has no jvm.cfg where its release keeps one";
+}
+
+// Says which directory was tried and why it failed, or that none was found.
+void explainNoInstallation(const std::optional<std::string>& home) {
+  if (home && !home->empty()) {
+    std::fprintf(stderr, "Java home '%.*s' was tried: %s.\n", ut_textLimit(), home->c_str(),
+                 whyNotAnInstallation(*home).c_str());
+    return;
+  }
+  std::fputs(
+      "No Java home is configured (javahome, +javahome) and none was found along PATH, in JAVA_HOME or at "
+      "/usr/lib/jvm/default-java.\n",
+      stderr);
+  const char* javaHome = std::getenv("JAVA_HOME");
+  if (javaHome != nullptr && *javaHome != '\0') {
+    std::fprintf(stderr, "JAVA_HOME '%.*s' was passed over: %s.\n", ut_textLimit(), javaHome,
+                 whyNotAnInstallation(javaHome).c_str());
+  }
+}
+
 }  // namespace
 
 bool jevInit() {
@@ -304,6 +334,7 @@ bool jevDetermineJVMType() {
   std::string message;
   cfgIsJVMVersionAcceptable(nullptr, &message);
   std::fprintf(stderr, "Unable to find a supported JDK or JRE version. %s\n", message.c_str());
+  explainNoInstallation(home);
   std::fprintf(stderr, "Check your installation and use %sjavahome to specify the JDK or JRE location\n",
                "+");
   return false;

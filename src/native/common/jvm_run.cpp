@@ -20,6 +20,7 @@
 #include "jni_support.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
+#include "config_options.h"
 #include "launch_settings.h"
 #include "trace.h"
 
@@ -35,6 +36,45 @@ std::optional<ExitTarget> exitTarget;
 // Read by the VM's exit hook, on the VM's own thread.
 std::atomic<bool> ignoreVMExitCode{false};
 std::atomic<int32_t> internalExitCode{0};
+
+// The exception pending after FindClass says only that the class is not there: a
+// NoClassDefFoundError that names the class itself. Anything else (its static
+// initializer threw, its class file is for a newer VM, a class it needs is missing) is a
+// reason the operator must see. The exception stays pending.
+bool classIsAbsent(JNIEnv* env, const std::string& slashed) {
+  LocalRef<jthrowable> pending(env, env->ExceptionOccurred());
+  if (!pending) return true;
+  env->ExceptionClear();
+  bool absent = false;
+  LocalRef<jclass> notFound(env, env->FindClass("java/lang/NoClassDefFoundError"));
+  if (notFound && env->IsInstanceOf(pending.get(), notFound.get())) {
+    LocalRef<jclass> throwable(env, env->FindClass("java/lang/Throwable"));
+    jmethodID getMessage =
+        throwable ? env->GetMethodID(throwable.get(), "getMessage", "()Ljava/lang/String;") : nullptr;
+    LocalRef<jstring> message(
+        env, getMessage != nullptr ? static_cast<jstring>(env->CallObjectMethod(pending.get(), getMessage)) : nullptr);
+    if (message) {
+      const char* text = env->GetStringUTFChars(message.get(), nullptr);
+      if (text != nullptr) {
+        absent = slashed == text;
+        env->ReleaseStringUTFChars(message.get(), text);
+      }
+    }
+  }
+  env->ExceptionClear();
+  env->Throw(pending.get());
+  return absent;
+}
+
+// Configured class path entries that did not exist, on one line after the class that
+// could not be found: a mistyped jar or directory is the likely cause.
+void reportMissingClassPath() {
+  const std::vector<std::string>& missing = cfgGetMissingClassPath();
+  if (missing.empty()) return;
+  std::string list;
+  for (const std::string& entry : missing) list += (list.empty() ? "" : ", ") + entry;
+  std::fprintf(stderr, "Class path entries that do not exist were left out: %.*s\n", ut_textLimit(), list.c_str());
+}
 
 void setExitTarget(std::optional<ExitTarget> target) {
   std::lock_guard<std::mutex> lock(exitTargetMutex);
@@ -138,7 +178,10 @@ int jsvGetStaticMethod(JNIEnv* env, std::string_view className, const char* meth
   jclass cls = env->FindClass(slashed.c_str());
   *outClass = cls;
   if (cls == nullptr) {
+    const bool absent = classIsAbsent(env, slashed);
+    if (!absent) jsvDescribeException(env);
     std::fprintf(stderr, "Failed to load class %.*s\n", static_cast<int>(className.size()), className.data());
+    if (absent) reportMissingClassPath();
     return kClassNotFound;
   }
   jmethodID id = env->GetStaticMethodID(cls, method, signature);

@@ -163,6 +163,7 @@ int32_t japStart2(LaunchContext& context) {
   bool& reexecFlag = context.reexecFlag != nullptr ? *context.reexecFlag : localFlag;
   if (!hmdSetEnvironment(reexecFlag)) return kExitFailure;
   if (reexecFlag) return kExitSuccess;
+  hmdRemoveLauncherVariables();
 
   // 5, 6. Load the VM library, then settle the VM's options.
   if (!jevInit()) return kExitFailure;

@@ -20,8 +20,8 @@
 namespace {
 
 constexpr uint64_t kMebibyte = 1048576;
-constexpr uint64_t kHundredMebibytes = 104857600;
-constexpr int64_t kHeapCeilingMiB = 1024;
+// A 32-bit VM cannot address a larger heap; a 64-bit one has no ceiling (0).
+constexpr uint64_t kHeapCeilingMiB = sizeof(void*) == 4 ? 1024 : 0;
 // Heap options are formed in a 120-byte buffer; longer ones are refused.
 constexpr size_t kHeapOptionMax = 119;
 
@@ -92,8 +92,9 @@ long long leadingNumber(const std::string& text, long long low, long long high) 
 void addProperty(const std::string& text) { cfgAddProp("-D" + text); }
 
 // Heap size V for "-Xms" or "-Xmx": "auto" anywhere leaves it to the VM; "N%" takes N
-// percent of the memory, counted in whole 100 MiB units, within 1..1024 MiB (and, for
-// the maximum, no more than the memory itself); anything else is passed as given.
+// percent of the memory in whole MiB (and, for the maximum, no more than the memory
+// itself); anything else is passed as given. A share below 1 MiB leaves the heap to the
+// VM. Only a 32-bit VM is held at 1 GiB: its address space allows no more.
 bool setHeapSize(const std::string& value, const char* flag, bool maximum) {
   if (value.find("auto") != std::string::npos) return true;
   std::string option;
@@ -108,13 +109,18 @@ bool setHeapSize(const std::string& value, const char* flag, bool maximum) {
       ut_tproda("\t*** Cannot detect total memory in the system, leaving it up to the VM");
       return true;
     }
-    long long megabytes = static_cast<long long>(total / kHundredMebibytes) * percent;
-    if (megabytes < 1 || megabytes > kHeapCeilingMiB) {
+    // At most 2^44 MiB times 10^6 percent: the product fits in 64 unsigned bits.
+    const uint64_t memoryMiB = total / kMebibyte;
+    uint64_t megabytes = percent > 0 ? memoryMiB * static_cast<uint64_t>(percent) / 100 : 0;
+    if (megabytes < 1) {
+      ut_tproda("\t*** The share of memory is below 1 MiB; leaving the heap size to the VM");
+      return true;
+    }
+    if (kHeapCeilingMiB != 0 && megabytes > kHeapCeilingMiB) {
       ut_tproda("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb");
       megabytes = kHeapCeilingMiB;
     }
-    if (maximum && static_cast<uint64_t>(megabytes) > total / kMebibyte)
-      megabytes = static_cast<long long>(total / kMebibyte);
+    if (maximum && megabytes > memoryMiB) megabytes = memoryMiB;
     option = flag + std::to_string(megabytes) + "m";
   }
   if (option.size() > kHeapOptionMax) return false;

@@ -132,7 +132,43 @@ TEST_F(LaunchSettings, HeapSizes) {
   ASSERT_TRUE(read("vmmemmax 50%\nvmmemmin 64m\nvmmemmax auto\nvmmemmax 50%auto\n"));
   memoryMiB = 0;
   ASSERT_TRUE(read("vmmemmax 50%\n"));
-  EXPECT_EQ(options(), (Strings{"-Xmx1024m", "-Xmx512m", "-Xms125m", "-Xms1024m", "-Xmx1000m", "-Xms64m"}));
+  EXPECT_EQ(options(), (Strings{"-Xmx2048m", "-Xmx512m", "-Xms128m", "-Xmx1024m", "-Xms64m"}));
+}
+
+// The share is taken of the memory in whole MiB, rounded down, with no ceiling on a 64-bit
+// VM; a share under 1 MiB gives no option at all.
+TEST_F(LaunchSettings, HeapShareOfAnyMemorySize) {
+  struct Case {
+    uint64_t memoryMiB;
+    const char* directive;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {64, "vmmemmax 50%", {"-Xmx32m"}},
+      {99, "vmmemmax 50%", {"-Xmx49m"}},
+      {150, "vmmemmax 50%", {"-Xmx75m"}},
+      {8192, "vmmemmax 75%", {"-Xmx6144m"}},
+      {8192, "vmmemmin 25%", {"-Xms2048m"}},
+      {1, "vmmemmax 50%", {}},
+      {1, "vmmemmax 100%", {"-Xmx1m"}},
+      {100, "vmmemmax 0%", {}},
+      {100, "vmmemmax -5%", {}},
+      {100, "vmmemmax 250%", {"-Xmx100m"}},
+      {100, "vmmemmin 250%", {"-Xms250m"}},
+      {uint64_t{1} << 43, "vmmemmax 1000000%", {"-Xmx8796093022208m"}},
+  };
+  cfgSetTotalMemoryQuery(fakeMemory);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.memoryMiB) + " MiB, " + c.directive);
+    cfgTerm();
+    jopTerm();
+    jopInit();
+    cfgInit();
+    cfgSetTotalMemoryQuery(fakeMemory);
+    memoryMiB = c.memoryMiB;
+    ASSERT_TRUE(read(std::string(c.directive) + "\n"));
+    EXPECT_EQ(options(), c.options);
+  }
 }
 
 TEST_F(LaunchSettings, HeapSizeTraceAndLimit) {
@@ -141,13 +177,21 @@ TEST_F(LaunchSettings, HeapSizeTraceAndLimit) {
   testing::internal::CaptureStdout();
   ut_treset("-p");
   ASSERT_TRUE(read("vmmemmax 50%\n"));
+  memoryMiB = 1;
+  ASSERT_TRUE(read("vmmemmin 10%\n"));
   ut_treset(nullptr);
   std::string trace = testing::internal::GetCapturedStdout();
   EXPECT_NE(trace.find("\t*** The OS returned a total physical memory of 4096 Megabytes"), std::string::npos);
-  EXPECT_NE(trace.find("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb"),
+  const bool ceiling = sizeof(void*) == 4;
+  EXPECT_EQ(trace.find("\t*** We're trying to auto address more then 1Gb, let's jump back to 1Gb") !=
+                std::string::npos,
+            ceiling);
+  EXPECT_NE(trace.find(ceiling ? "\t*** We passed the following memory parameter to the VM: -Xmx1024m"
+                               : "\t*** We passed the following memory parameter to the VM: -Xmx2048m"),
             std::string::npos);
-  EXPECT_NE(trace.find("\t*** We passed the following memory parameter to the VM: -Xmx1024m"),
+  EXPECT_NE(trace.find("\t*** The share of memory is below 1 MiB; leaving the heap size to the VM"),
             std::string::npos);
+  EXPECT_EQ(trace.find("-Xms"), std::string::npos);
 
   std::string longest = "vmmemmin " + std::string(115, '9') + "\n";
   EXPECT_TRUE(read(longest));

@@ -91,6 +91,7 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   // and a bare argv[0] that search could run a file of the same name in the working
   // directory. The argument vector, argv[0] included, goes over as received.
   const std::string launcher = hmdGetFullLauncherFileName(std::string::npos);
+  hmdHandToReexec();
   execv(launcher.c_str(), original_argv);
   int error = errno;
   std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);

@@ -11,7 +11,11 @@
 // normalises, and stores all four values. On success homeOut receives the home.
 // Failure leaves homeOut untouched, except for a launcher in '/' or '/patches', which
 // empties it.
+// A process started by a re-exec of this launcher (see hmdHandLocationToReexec) takes the
+// file handed to it instead, when that is the file it runs.
 bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut);
+// Hands the located launcher file to the process the next exec starts.
+void hmdHandLocationToReexec();
 // The part of hmdSetApplicationHome after the launcher file was found and resolved:
 // normalises the name and stores the four values from it.
 bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut);

@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
+#include <vector>
 
 #include "jvm_library.h"
 #include "launch_settings.h"
+#include "launcher_location.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -21,17 +25,62 @@ constexpr const char kTempTemplate[] = "/tmp/vantrel-envdump-XXXXXX";
 constexpr const char kLibraryPath[] = "LD_LIBRARY_PATH";
 constexpr const char kEnvChecked[] = "LAUNCHER_ENV_CHECKED";
 // Set for the process that a library-path re-exec starts, and taken out again at its
-// start, so that the VM and its children never see it.
+// start, so that the VM and its children never see it. Its value names the variables
+// the pass before set for itself, separated by ':'.
 constexpr const char kReexecMarker[] = "LAUNCHER_LIBRARY_PATH_REEXEC";
 
 // This process was started by a library-path re-exec.
 bool reexeced = false;
+// The variables the pass before this one set for itself (from the marker).
+std::vector<std::string> setByLauncher;
+
+// A variable taken out of the environment before the VM is created, so that neither the
+// application nor the processes it starts see it.
+struct RemovedVariable {
+  const char* name;
+  // Only when a pass of this launcher set it; as the operator gave it, it stays.
+  bool onlyWhenSetByLauncher;
+};
+
+constexpr RemovedVariable kRemovedBeforeVM[] = {
+    {.name = kEnvChecked, .onlyWhenSetByLauncher = true},
+};
+
+// LAUNCHER_ENV_CHECKED was taken out before the VM: a restart as root gets it back.
+bool envCheckedRemoved = false;
+
+void removeVariables(std::span<const RemovedVariable> list) {
+  for (const RemovedVariable& variable : list) {
+    bool ours = std::find(setByLauncher.begin(), setByLauncher.end(), variable.name) != setByLauncher.end();
+    if (variable.onlyWhenSetByLauncher && !ours) continue;
+    if (std::getenv(variable.name) == nullptr) continue;
+    ut_tproda("Removing %s from the environment", variable.name);
+    ::unsetenv(variable.name);
+    if (std::string_view(variable.name) == kEnvChecked) envCheckedRemoved = true;
+  }
+}
 
 }  // namespace
 
 void hmdTakeReexecMarker() {
-  reexeced = std::getenv(kReexecMarker) != nullptr;
+  const char* value = std::getenv(kReexecMarker);
+  reexeced = value != nullptr;
+  setByLauncher.clear();
+  envCheckedRemoved = false;
+  if (value != nullptr) setByLauncher = utlSplit(value, ":");
   ::unsetenv(kReexecMarker);
+}
+
+void hmdRemoveLauncherVariables() { removeVariables(kRemovedBeforeVM); }
+
+void hmdHandToReexec() {
+  hmdHandLocationToReexec();
+  // The library path this process completed is still complete: a restart as root need not
+  // re-execute once more, and takes the variable out again before its own VM.
+  if (envCheckedRemoved && std::getenv(kReexecMarker) == nullptr) {
+    ::setenv(kEnvChecked, "true", 1);
+    ::setenv(kReexecMarker, kEnvChecked, 1);
+  }
 }
 
 // The runtime linker reads LD_LIBRARY_PATH only at process start, so a path that had to
@@ -72,7 +121,7 @@ bool hmdSetEnvironment(bool& reexecFlag) {
   }
   if (!root || !checked) {
     if (root) ::setenv(kEnvChecked, "true", 1);
-    ::setenv(kReexecMarker, "1", 1);
+    ::setenv(kReexecMarker, root ? kEnvChecked : "", 1);
     return true;
   }
   std::fputs("Unable to start with setuid to root privileges.\n", stderr);

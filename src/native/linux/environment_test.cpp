@@ -46,6 +46,8 @@ class Environment : public testsupport::VmModules {
   const std::string required = kJdk + "/lib/server:" + kJdk + "/lib";
   ScopedEnv path{"LD_LIBRARY_PATH", std::nullopt};
   ScopedEnv checked{"LAUNCHER_ENV_CHECKED", std::nullopt};
+  ScopedEnv marker{"LAUNCHER_LIBRARY_PATH_REEXEC", std::nullopt};
+  ScopedEnv located{"LAUNCHER_REEXEC_FILE", std::nullopt};
 };
 
 TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
@@ -57,10 +59,34 @@ TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
   EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
   EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
 
-  // The second pass finds the path complete and leaves it as inherited.
+  // The second pass finds the path complete and leaves it as inherited; the variable the
+  // first pass set for it goes before the VM sees the environment.
+  hmdTakeReexecMarker();
+  EXPECT_EQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), nullptr);
   ASSERT_TRUE(hmdSetEnvironment(flag));
   EXPECT_FALSE(flag);
   EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
+  hmdRemoveLauncherVariables();
+  EXPECT_EQ(std::getenv("LAUNCHER_ENV_CHECKED"), nullptr);
+  EXPECT_STREQ(std::getenv("LD_LIBRARY_PATH"), required.c_str());
+
+  // A restart gets it back, marked as the launcher's, so that it needs no re-exec and
+  // takes the variable out again.
+  hmdHandToReexec();
+  EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
+  EXPECT_STREQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), "LAUNCHER_ENV_CHECKED");
+  hmdTakeReexecMarker();
+  ASSERT_TRUE(hmdSetEnvironment(flag));
+  EXPECT_FALSE(flag);
+  hmdRemoveLauncherVariables();
+  EXPECT_EQ(std::getenv("LAUNCHER_ENV_CHECKED"), nullptr);
+
+  // As the operator set it, it stays.
+  ::setenv("LAUNCHER_ENV_CHECKED", "true", 1);
+  hmdTakeReexecMarker();
+  ASSERT_TRUE(hmdSetEnvironment(flag));
+  hmdRemoveLauncherVariables();
+  EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
 }
 
 TEST_F(Environment, RootSecondPassWithIncompletePathRefuses) {

@@ -14,6 +14,10 @@
 namespace {
 
 constexpr size_t kMaxPath = 1024;
+// Names the located launcher file for the process a re-exec starts, so that it finds the
+// same file and home whatever the configuration did to PATH or the working directory.
+// Taken out of the environment again at the new process's start.
+constexpr const char kLocationMarker[] = "LAUNCHER_REEXEC_FILE";
 
 std::optional<std::string> fullLauncherFileName;
 std::optional<std::string> fullLauncherPath;
@@ -76,6 +80,21 @@ std::string normaliseAbsolute(std::string_view name) {
   return result;
 }
 
+// The file named by the re-exec marker, when it is the very file this process runs
+// (anything else in the variable is ignored). The marker is taken out either way.
+std::optional<std::string> takeHandedLocation() {
+  const char* value = std::getenv(kLocationMarker);
+  std::optional<std::string> handed;
+  if (value != nullptr) handed = value;
+  ::unsetenv(kLocationMarker);
+  if (!handed || !handed->starts_with('/')) return std::nullopt;
+  struct stat named {};
+  struct stat running {};
+  if (stat(handed->c_str(), &named) != 0 || stat("/proc/self/exe", &running) != 0) return std::nullopt;
+  if (named.st_dev != running.st_dev || named.st_ino != running.st_ino) return std::nullopt;
+  return handed;
+}
+
 }  // namespace
 
 bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut) {
@@ -116,6 +135,7 @@ bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut)
 }
 
 bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
+  if (std::optional<std::string> handed = takeHandedLocation()) return hmdSetLauncherLocation(*handed, homeOut);
   std::string candidate;
   if (argv0.find('/') != std::string_view::npos) {
     candidate = cut(std::string(argv0), kMaxPath);
@@ -130,6 +150,10 @@ bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
   std::string name = resolved;
   std::free(resolved);
   return hmdSetLauncherLocation(name, homeOut);
+}
+
+void hmdHandLocationToReexec() {
+  if (fullLauncherFileName) ::setenv(kLocationMarker, fullLauncherFileName->c_str(), 1);
 }
 
 void hmdSetFullLauncherFileName(std::string_view text) {

@@ -165,3 +165,32 @@ TEST(LauncherLocation, GettersCutToTheirLength) {
   EXPECT_STREQ(hmdGetApplicationName(), "plain");
   EXPECT_EQ(hmdGetKestrixProperty("anything"), std::nullopt);
 }
+
+// A re-executed launcher takes the file handed to it, but only when that file is the one
+// it runs; the marker leaves the environment in both cases.
+TEST(LauncherLocation, ReexecTakesTheHandedFileWhenItIsTheRunningOne) {
+  SavedState saved;
+  testsupport::ScopedEnv marker("LAUNCHER_REEXEC_FILE");
+  Tree tree;
+  ASSERT_FALSE(tree.root().empty());
+  std::string running = fs::canonical("/proc/self/exe").string();
+  std::string unchanged = "unchanged";
+  setenv("PATH", tree.dir("empty").c_str(), 1);
+
+  std::string home;
+  hmdSetLauncherLocation(running, home);
+  hmdHandLocationToReexec();
+  ASSERT_NE(getenv("LAUNCHER_REEXEC_FILE"), nullptr);
+  EXPECT_EQ(std::string(getenv("LAUNCHER_REEXEC_FILE")), running);
+  EXPECT_TRUE(hmdSetApplicationHome("server", home));
+  expectLocation(running, home);
+  EXPECT_EQ(getenv("LAUNCHER_REEXEC_FILE"), nullptr);
+
+  for (const std::string& other : {tree.executable("bin/server"), std::string("relative/server")}) {
+    setenv("LAUNCHER_REEXEC_FILE", other.c_str(), 1);
+    home = unchanged;
+    EXPECT_FALSE(hmdSetApplicationHome("server", home)) << other;
+    EXPECT_EQ(home, unchanged);
+    EXPECT_EQ(getenv("LAUNCHER_REEXEC_FILE"), nullptr);
+  }
+}
