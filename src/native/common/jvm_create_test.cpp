@@ -29,6 +29,7 @@ jint JNICALL destroyStandIn(JavaVM*) {
 }
 jclass JNICALL findNoClass(JNIEnv*, const char*) { return nullptr; }
 jboolean JNICALL noException(JNIEnv*) { return JNI_FALSE; }
+jthrowable JNICALL noThrowable(JNIEnv*) { return nullptr; }
 
 const JNIInvokeInterface_ invokeTable = [] {
   JNIInvokeInterface_ table{};
@@ -39,6 +40,7 @@ const JNINativeInterface_ nativeTable = [] {
   JNINativeInterface_ table{};
   table.FindClass = findNoClass;
   table.ExceptionCheck = noException;
+  table.ExceptionOccurred = noThrowable;
   return table;
 }();
 JavaVM standInVm{&invokeTable};
