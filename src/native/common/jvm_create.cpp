@@ -17,6 +17,7 @@
 #include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_natives.h"
+#include "service_notify.h"
 #include "signals.h"
 #include "trace.h"
 
@@ -112,6 +113,7 @@ int32_t jsvDestroyJVM() {
   if (jvm != nullptr) {
     abortPhase = kAbortDestroying;
     jvm->DestroyJavaVM();
+    hmdServiceVMDestroyed();
     abortPhase = kAbortIdle;
   }
   jvm = nullptr;

@@ -38,6 +38,7 @@
 #include "launcher_location.h"
 #include "option_directives.h"
 #include "path_list.h"
+#include "service_notify.h"
 #include "trace.h"
 
 namespace {
@@ -110,7 +111,7 @@ int32_t japStart(LaunchContext& context) {
   std::vector<std::string> arguments = commandLine;
   bool parsed = optParseArgument(arguments);
 
-  if (!cfgProcessConfig()) {
+  if (!cfgProcessConfig() || !hmdServiceConfigRead()) {
     japTerm();
     return kExitFailure;
   }
