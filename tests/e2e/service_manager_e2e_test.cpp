@@ -30,6 +30,8 @@ using e2e::Env;
 namespace {
 
 const std::string kJdk = e2e::testJdkHome();
+// A release without JVM_DumpAllStacks; its cases are left out when it is not installed.
+const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
 using Clock = std::chrono::steady_clock;
 
 // The service manager's end: a bound datagram socket and a thread that keeps what
@@ -163,6 +165,7 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
     End end;
     int status;
     std::function<std::vector<std::string>(pid_t)> expected;
+    std::string jdk = kJdk;
   };
   const Case cases[] = {
       {"main, stopped by SIGTERM", "", {"block"}, false, End::Sigterm, 0,
@@ -177,10 +180,15 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
        [](pid_t pid) { return std::vector<std::string>{started(pid), exited(0, false)}; }},
       {"main, System.exit", "", {"exit", "5"}, true, End::Exit, 5,
        [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, exited(5, false)}; }},
+      {"main, release 25, stopped by SIGTERM", "", {"block"}, true, End::Sigterm, 0,
+       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)}; }, kJdk25},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ServiceTree app(c.config);
+    if (!e2e::fileExists(c.jdk + "/lib/server/libjvm.so")) continue;
+    ServiceTree app;
+    app.jdk = c.jdk;
+    app.config(c.config);
     NotifySocket manager(app.tree.root(), c.abstract);
     Child child = app.tree.start(c.args, ServiceTree::env(manager.address()));
     if (c.end != End::Exit) {
@@ -189,8 +197,10 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
         EXPECT_TRUE(manager.waitFor([&] { return manager.notices().size() >= 2; })) << child.out();
       }
     }
+    // The stop must be the signal's doing: wait closes standard input, which stops too.
     if (c.end == End::Sigterm) {
       ASSERT_TRUE(child.signal(SIGTERM));
+      ASSERT_TRUE(child.waitForLine("stopped")) << child.out();
     }
     e2e::RunResult result = child.wait();
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
@@ -237,13 +247,21 @@ TEST(ServiceManager, RestartsReloadAndEachGenerationIsReadyAgain) {
 TEST(ServiceManager, WatchdogPingsAtHalfTheIntervalOnlyWhileTheVmRuns) {
   struct Case {
     std::string name;
-    std::string watchdogPid;  // "self" for the launcher's own pid
+    std::string jdk;
+    std::string watchdogPid;
     bool pings;
   };
-  const Case cases[] = {{"no WATCHDOG_PID", "", true}, {"WATCHDOG_PID of another process", "1", false}};
+  const Case cases[] = {
+      {"no WATCHDOG_PID", kJdk, "", true},
+      {"WATCHDOG_PID of another process", kJdk, "1", false},
+      {"release 25", kJdk25, "", true},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (!e2e::fileExists(c.jdk + "/lib/server/libjvm.so")) continue;
     ServiceTree app;
+    app.jdk = c.jdk;
+    app.config("");
     NotifySocket manager(app.tree.root(), true);
     Env env = ServiceTree::env(manager.address());
     env.set("WATCHDOG_USEC", "200000");
@@ -331,7 +349,13 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
     ASSERT_TRUE(child.waitForLine("serving")) << child.out() << child.err();
     if (c.end != End::SystemExit) {
       EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(child.pid()) + "\n");
+      if (c.end == End::ForcedExit) {
+        ASSERT_TRUE(child.waitForLine("Returned from main class with status 0")) << child.out();
+      }
       ASSERT_TRUE(child.signal(SIGTERM));
+      if (c.end == End::Sigterm) {
+        ASSERT_TRUE(child.waitForLine("stopped")) << child.out();
+      }
       if (c.end == End::ForcedExit) {
         ASSERT_TRUE(child.waitForLine("If you're sure it's safe to abort, another interrupt will force a process exit."))
             << child.err();
@@ -354,6 +378,10 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
   EXPECT_TRUE(e2e::hasLine(second.err, "Error: The pid file '" + app.pidFile() + "' names process " +
                                            std::to_string(first.pid()) + ", which runs this launcher already."))
       << second.err;
+  EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(first.pid()) + "\n");
+  // A run that starts no application neither checks nor touches the file.
+  e2e::RunResult script = app.tree.run({"+javacmd"}, ServiceTree::env(""));
+  EXPECT_EQ(script.status, 0) << script.err;
   EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(first.pid()) + "\n");
   EXPECT_EQ(first.wait().status, 0);
   EXPECT_FALSE(e2e::fileExists(app.pidFile()));

@@ -79,10 +79,13 @@ public class ServiceApp {
   private static void readInput() {
     try {
       BufferedReader in = new BufferedReader(new InputStreamReader(System.in));
-      for (String line = in.readLine(); line != null && !line.equals("done"); line = in.readLine()) {
+      String line = in.readLine();
+      while (line != null && !line.equals("done")) {
+        line = in.readLine();
       }
+      System.out.println(line == null ? "input ended" : "input done");
     } catch (Exception e) {
-      // Standard input ended: stop as well.
+      System.out.println("input failed: " + e);
     }
     stop();
   }

@@ -111,10 +111,11 @@ int32_t japStart(LaunchContext& context) {
   std::vector<std::string> arguments = commandLine;
   bool parsed = optParseArgument(arguments);
 
-  if (!cfgProcessConfig() || !hmdServiceConfigRead()) {
+  if (!cfgProcessConfig()) {
     japTerm();
     return kExitFailure;
   }
+  hmdServiceConfigRead();
   // The command line had to be parsed before the configuration could name a command
   // prefix; with one, options are spelt with it, so the command line is parsed again.
   if (!cfgGetCmdPrefix().empty()) {
@@ -189,6 +190,7 @@ int32_t japStart2(LaunchContext& context) {
   // 10. The class and method to run.
   std::string className;
   std::string method;
+  bool runsApplication = false;
   if (optIsOptionOn("+version", true)) {
     if (!versionClass) {
       ut_tproda("Version class is undefined.\n");
@@ -213,6 +215,7 @@ int32_t japStart2(LaunchContext& context) {
     }
     className = *toRun;
     method = cfgGetMainMethod();
+    runsApplication = true;
   }
 
   // 11. The script instead of a start.
@@ -220,6 +223,10 @@ int32_t japStart2(LaunchContext& context) {
     japPrintJavaCmd(className);
     return kExitSuccess;
   }
+
+  // The pid file names the instance that runs the application; help, the script, a
+  // version run or files handed to a running instance leave that instance's file alone.
+  if (runsApplication && !hmdServiceApplicationStarts()) return kExitFailure;
 
   // 12. The exit hook is the last option the VM receives.
   if (context.exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(context.exitHook));

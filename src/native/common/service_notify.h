@@ -14,9 +14,11 @@
 // see them. They are put back before a re-execution.
 void hmdServiceTakeEnvironment();
 
-// The configuration has been read: writes the pid file and sends MAINPID with the
-// starting status. False (after a message on standard error) stops the launch.
-bool hmdServiceConfigRead();
+// The configuration has been read: sends MAINPID with the starting status.
+void hmdServiceConfigRead();
+// The application's VM is about to be created: writes the pid file. False (after a
+// message on standard error) stops the launch.
+bool hmdServiceApplicationStarts();
 
 // The main method is about to be called in the VM: readiness by "main", the readiness
 // port poll, and the watchdog begin.

@@ -3,6 +3,7 @@
 //
 // What is sent when (G: the restart generation, shown from 2 on):
 //   configuration read          MAINPID=<pid>  STATUS=Starting[ (generation G)]
+//   (the VM about to be created: the pid file is written)
 //   ready, by the readiness rule READY=1  STATUS=Running[ (generation G)]
 //       main    the main method is called
 //       return  the main method returns normally
@@ -255,16 +256,17 @@ void hmdServiceTakeEnvironment() {
   }
 }
 
-bool hmdServiceConfigRead() {
+void hmdServiceConfigRead() {
   readiness = cfgGetReadiness();
-  if (std::optional<std::string> path = cfgGetPidFile()) {
-    if (!hmdWritePidFile(*path)) return false;
-  }
   if (!announced) {
     hmdNotify("MAINPID=" + std::to_string(getpid()) + "\nSTATUS=Starting" + generationSuffix(generation));
   }
   announced = true;
-  return true;
+}
+
+bool hmdServiceApplicationStarts() {
+  std::optional<std::string> path = cfgGetPidFile();
+  return !path || hmdWritePidFile(*path);
 }
 
 void hmdServiceMainCalled(JavaVM* vm) {
