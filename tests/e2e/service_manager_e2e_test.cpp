@@ -338,7 +338,8 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
   };
   const Case cases[] = {
       {"stop by SIGTERM", {"block"}, End::Sigterm, 0},
-      {"forced exit during the destroy wait", {"return"}, End::ForcedExit, 1},
+      // A server thread that never ends: only the forced exit ends the process.
+      {"forced exit during the destroy wait", {"linger"}, End::ForcedExit, 1},
       {"System.exit", {"exit", "5"}, End::SystemExit, 5},
   };
   for (const Case& c : cases) {

@@ -10,6 +10,7 @@ import java.net.ServerSocket;
 // notification socket, then, by its first argument:
 //   block            serves until its exit method is called or standard input says "done"
 //   return           returns from main at once, a non-daemon thread serving as above
+//   linger           returns from main at once, a non-daemon thread serving for ever
 //   listen PORT      listens on 127.0.0.1:PORT after a short start, then serves as above
 //   exit N           calls System.exit(N)
 //   restart FILE     counts its generations in FILE: the first returns 3 through
@@ -39,6 +40,9 @@ public class ServiceApp {
       awaitStop();
     } else if (mode.equals("return")) {
       new Thread(ServiceApp::awaitStop, "service-app-server").start();
+      System.out.println("serving");
+    } else if (mode.equals("linger")) {
+      new Thread(ServiceApp::serveForever, "service-app-forever").start();
       System.out.println("serving");
     } else if (mode.equals("listen")) {
       Thread.sleep(300);
@@ -88,6 +92,16 @@ public class ServiceApp {
       System.out.println("input failed: " + e);
     }
     stop();
+  }
+
+  private static void serveForever() {
+    while (true) {
+      try {
+        Thread.sleep(60000);
+      } catch (InterruptedException e) {
+        return;
+      }
+    }
   }
 
   private static void stop() {
