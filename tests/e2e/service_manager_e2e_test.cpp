@@ -51,8 +51,10 @@ class NotifySocket {
                         : directory + "/notify.sock";
     std::memcpy(address.sun_path, address_.data(), address_.size());
     if (abstract) address.sun_path[0] = '\0';
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address_.size() + (abstract ? 0 : 1));
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0) throw std::runtime_error("bind failed");
+    socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address_.size() + (abstract ? 0 : 1));
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0)
+      throw std::runtime_error("bind failed");
     timeval timeout{.tv_sec = 0, .tv_usec = 20000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     reader_ = std::thread([this] {
@@ -80,7 +82,8 @@ class NotifySocket {
   std::vector<std::string> notices() const {
     std::vector<std::string> texts;
     for (const Message& m : all()) {
-      if (m.text != "WATCHDOG=1") texts.push_back(std::regex_replace(m.text, std::regex("USEC=[0-9]+"), "USEC=N"));
+      if (m.text != "WATCHDOG=1")
+        texts.push_back(std::regex_replace(m.text, std::regex("USEC=[0-9]+"), "USEC=N"));
     }
     return texts;
   }
@@ -119,7 +122,8 @@ struct ServiceTree {
     config(more);
   }
   void config(const std::string& more) const {
-    tree.writeConfig("javahome " + jdk + "\nmainclass ServiceApp\naddpath ../classes\noptions handleexit\n" + more);
+    tree.writeConfig("javahome " + jdk + "\nmainclass ServiceApp\naddpath ../classes\noptions handleexit\n" +
+                     more);
   }
   static Env env(const std::string& notifySocket) {
     Env env;
@@ -137,7 +141,8 @@ std::string started(pid_t pid, const std::string& generation = "") {
 const std::string kReady = "READY=1\nSTATUS=Running";
 const std::string kStopping = "STOPPING=1\nSTATUS=Stopping";
 std::string exited(int status, bool stoppingSent = true) {
-  return std::string(stoppingSent ? "" : "STOPPING=1\n") + "STATUS=Exited with status " + std::to_string(status);
+  return std::string(stoppingSent ? "" : "STOPPING=1\n") + "STATUS=Exited with status " +
+         std::to_string(status);
 }
 
 // A loopback port nobody listens on at the moment.
@@ -168,20 +173,70 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
     std::string jdk = kJdk;
   };
   const Case cases[] = {
-      {"main, stopped by SIGTERM", "", {"block"}, false, End::Sigterm, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)}; }},
-      {"return, main returns leaving a server thread", "readiness return\n", {"return"}, true, End::Input, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, exited(0, false)}; }},
-      {"return, stopped before main returned: never ready", "readiness return\n", {"block"}, false, End::Sigterm, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kStopping, exited(0)}; }},
-      {"port, opened after a while", portRule, {"listen", std::to_string(port)}, true, End::Sigterm, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)}; }},
-      {"port nobody opens", portRule, {"block"}, false, End::Input, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), exited(0, false)}; }},
-      {"main, System.exit", "", {"exit", "5"}, true, End::Exit, 5,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, exited(5, false)}; }},
-      {"main, release 25, stopped by SIGTERM", "", {"block"}, true, End::Sigterm, 0,
-       [](pid_t pid) { return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)}; }, kJdk25},
+      {"main, stopped by SIGTERM",
+       "",
+       {"block"},
+       false,
+       End::Sigterm,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)};
+       }},
+      {"return, main returns leaving a server thread",
+       "readiness return\n",
+       {"return"},
+       true,
+       End::Input,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kReady, exited(0, false)};
+       }},
+      {"return, stopped before main returned: never ready",
+       "readiness return\n",
+       {"block"},
+       false,
+       End::Sigterm,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kStopping, exited(0)};
+       }},
+      {"port, opened after a while",
+       portRule,
+       {"listen", std::to_string(port)},
+       true,
+       End::Sigterm,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)};
+       }},
+      {"port nobody opens",
+       portRule,
+       {"block"},
+       false,
+       End::Input,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), exited(0, false)};
+       }},
+      {"main, System.exit",
+       "",
+       {"exit", "5"},
+       true,
+       End::Exit,
+       5,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kReady, exited(5, false)};
+       }},
+      {"main, release 25, stopped by SIGTERM",
+       "",
+       {"block"},
+       true,
+       End::Sigterm,
+       0,
+       [](pid_t pid) {
+         return std::vector<std::string>{started(pid), kReady, kStopping, exited(0)};
+       },
+       kJdk25},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -221,7 +276,8 @@ TEST(ServiceManager, RestartsReloadAndEachGenerationIsReadyAgain) {
   ServiceTree app("restartonexit 3\npidfile ../run/app.pid\n");
   app.tree.makeDir("run");
   NotifySocket manager(app.tree.root(), false);
-  Child child = app.tree.start({"restart", app.tree.path("generations")}, ServiceTree::env(manager.address()));
+  Child child =
+      app.tree.start({"restart", app.tree.path("generations")}, ServiceTree::env(manager.address()));
   ASSERT_TRUE(child.waitForLine("serving")) << child.out() << child.err();
   EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(child.pid()) + "\n");
   e2e::RunResult result = child.wait();
@@ -358,11 +414,13 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
         ASSERT_TRUE(child.waitForLine("stopped")) << child.out();
       }
       if (c.end == End::ForcedExit) {
-        ASSERT_TRUE(child.waitForLine("If you're sure it's safe to abort, another interrupt will force a process exit."))
+        ASSERT_TRUE(child.waitForLine(
+            "If you're sure it's safe to abort, another interrupt will force a process exit."))
             << child.err();
         ASSERT_TRUE(child.waitForLine("Reinstated Signal Handler")) << child.out();
         ASSERT_TRUE(child.signal(SIGTERM));
-        ASSERT_TRUE(child.waitForLine("Forcing process exit before orderly shutdown is complete.")) << child.err();
+        ASSERT_TRUE(child.waitForLine("Forcing process exit before orderly shutdown is complete."))
+            << child.err();
       }
     }
     e2e::RunResult result = child.wait();
@@ -377,7 +435,8 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
   e2e::RunResult second = app.tree.run({"block"}, ServiceTree::env(""));
   EXPECT_EQ(second.status, 1);
   EXPECT_TRUE(e2e::hasLine(second.err, "Error: The pid file '" + app.pidFile() + "' names process " +
-                                           std::to_string(first.pid()) + ", which runs this launcher already."))
+                                           std::to_string(first.pid()) +
+                                           ", which runs this launcher already."))
       << second.err;
   EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(first.pid()) + "\n");
   // A run that starts no application neither checks nor touches the file.
@@ -421,7 +480,8 @@ TEST(ServiceManager, BadSurroundingsGiveADefinedResult) {
     ServiceTree app("pidfile ../missing/app.pid\n");
     e2e::RunResult result = app.tree.run({"block"}, ServiceTree::env(""));
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(e2e::contains(result.err, "Error: Unable to write the pid file '" + app.tree.path("missing/app.pid") +
+    EXPECT_TRUE(e2e::contains(result.err, "Error: Unable to write the pid file '" +
+                                              app.tree.path("missing/app.pid") +
                                               "': No such file or directory."))
         << result.err;
     EXPECT_FALSE(e2e::contains(result.out, "notify=")) << result.out;

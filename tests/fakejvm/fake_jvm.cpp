@@ -63,9 +63,10 @@ extern "C" {
 #if defined(FAKE_JVM_FORWARD)
 JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** penv, void* args) {
   void* real = realLibrary();
-  auto create = real != nullptr ? reinterpret_cast<jint(JNICALL*)(JavaVM**, void**, void*)>(
-                                      dlsym(real, "JNI_CreateJavaVM"))
-                                : nullptr;
+  auto create =
+      real != nullptr
+          ? reinterpret_cast<jint(JNICALL*)(JavaVM**, void**, void*)>(dlsym(real, "JNI_CreateJavaVM"))
+          : nullptr;
   if (create == nullptr) {
     std::fputs("fake VM: no real VM library to forward to\n", stderr);
     return JNI_ERR;
@@ -82,8 +83,9 @@ JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** penv, void* args) {
 
 JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* args) {
   void* real = realLibrary();
-  auto get = real != nullptr ? reinterpret_cast<jint(JNICALL*)(void*)>(dlsym(real, "JNI_GetDefaultJavaVMInitArgs"))
-                             : nullptr;
+  auto get = real != nullptr
+                 ? reinterpret_cast<jint(JNICALL*)(void*)>(dlsym(real, "JNI_GetDefaultJavaVMInitArgs"))
+                 : nullptr;
   return get != nullptr ? get(args) : JNI_ERR;
 }
 #elif !defined(FAKE_JVM_WITHOUT_JNI)

@@ -2,8 +2,9 @@
 // across restarts (the process stays the same), removed at every end of the process.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 
 // Writes this process's id into the file, under a temporary name renamed into place.
 // Refuses, with a message on standard error, when the file names another live process

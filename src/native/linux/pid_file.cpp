@@ -51,8 +51,8 @@ bool writeFile(const std::string& path) {
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
   std::string text = std::to_string(::getpid()) + "\n";
-  bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                 ::fchmod(fd, 0644) == 0;
+  bool written =
+      ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fchmod(fd, 0644) == 0;
   written = (::close(fd) == 0) && written;
   int error = errno;
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
@@ -88,7 +88,8 @@ bool hmdWritePidFile(const std::string& path) {
     }
   }
   if (!writeFile(path)) {
-    std::fprintf(stderr, "Error: Unable to write the pid file '%s': %s.\n", path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "Error: Unable to write the pid file '%s': %s.\n", path.c_str(),
+                 std::strerror(errno));
     return false;
   }
   ut_tproda("Wrote pid file '%.*s'", ut_textLimit(), path.c_str());

@@ -81,7 +81,8 @@ void sleepMicros(uint64_t micros) {
 // A path must be absolute; "@name" is an abstract name (its '@' becomes a NUL).
 bool setAddress(const char* text) {
   size_t length = std::strlen(text);
-  if (length < 2 || length > sizeof notifyAddress.sun_path || (text[0] != '/' && text[0] != '@')) return false;
+  if (length < 2 || length > sizeof notifyAddress.sun_path || (text[0] != '/' && text[0] != '@'))
+    return false;
   if (text[0] == '/' && length == sizeof notifyAddress.sun_path) return false;  // no room for the NUL
   notifyAddress.sun_family = AF_UNIX;
   std::memcpy(notifyAddress.sun_path, text, length);
@@ -134,8 +135,8 @@ bool connects(int family, int port) {
     pollfd waiting{.fd = fd, .events = POLLOUT, .revents = 0};
     int error = 0;
     socklen_t size = sizeof error;
-    accepted = poll(&waiting, 1, kPollMillis) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
-               error == 0;
+    accepted = poll(&waiting, 1, kPollMillis) == 1 &&
+               getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
   }
   close(fd);
   return accepted;
@@ -272,7 +273,8 @@ bool hmdServiceApplicationStarts() {
 void hmdServiceMainCalled(JavaVM* vm) {
   if (notifyLength == 0) return;
   if (readiness.mode == ReadinessMode::Main) sendReady();
-  if (readiness.mode == ReadinessMode::Port && !readySent && !polling.exchange(true)) startThread(readinessPoll);
+  if (readiness.mode == ReadinessMode::Port && !readySent && !polling.exchange(true))
+    startThread(readinessPoll);
   if (watchdogInterval != 0 && vm != nullptr && watchdogVm == nullptr) {
     watchdogVm = vm;
     startThread(watchdog);
@@ -299,8 +301,8 @@ void hmdServiceBeforeReexec(bool restart) {
   if (notifyLength == 0) return;
   setenv(kNotifySocket, notifyText, 1);
   if (restart) {
-    hmdNotify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicros()) +
-              "\nSTATUS=Restarting" + generationSuffix(generation + 1));
+    hmdNotify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicros()) + "\nSTATUS=Restarting" +
+              generationSuffix(generation + 1));
     setenv(kGeneration, std::to_string(generation + 1).c_str(), 1);
   } else {
     setenv(kGeneration, (std::to_string(generation) + (announced ? "+" : "")).c_str(), 1);
@@ -331,8 +333,9 @@ bool hmdNotify(const std::string& message) {
     // A service manager that does not read must not hold the launcher for long.
     timeval timeout{.tv_sec = kSendTimeoutSeconds, .tv_usec = 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    sent = sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&notifyAddress),
-                  notifyLength) == static_cast<ssize_t>(message.size());
+    sent =
+        sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&notifyAddress),
+               notifyLength) == static_cast<ssize_t>(message.size());
     int error = errno;
     close(fd);
     errno = error;

@@ -31,7 +31,8 @@ class Receiver {
     std::memcpy(un.sun_path, address.data(), address.size());
     bool abstract = address[0] == '@';
     if (abstract) un.sun_path[0] = '\0';
-    socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() + (abstract ? 0 : 1));
+    socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() + (abstract ? 0 : 1));
     EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&un), length), 0) << std::strerror(errno);
     timeval timeout{.tv_sec = 2, .tv_usec = 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -57,7 +58,8 @@ class ServiceNotify : public testing::Test {
 };
 
 TEST_F(ServiceNotify, SendsToAPathOrAnAbstractNameAndTakesTheVariableOut) {
-  const std::string addresses[] = {temp.root() + "/notify.sock", "@launcher-unit-" + std::to_string(getpid())};
+  const std::string addresses[] = {temp.root() + "/notify.sock",
+                                   "@launcher-unit-" + std::to_string(getpid())};
   for (const std::string& address : addresses) {
     SCOPED_TRACE(address);
     Receiver receiver(address);
@@ -138,7 +140,9 @@ TEST_F(ServiceNotify, PidFileIsReplacedUnlessALiveLauncherHoldsIt) {
     bool written;
   };
   const Case cases[] = {
-      {"", true}, {"garbage\n", true}, {std::to_string(gone) + "\n", true},
+      {"", true},
+      {"garbage\n", true},
+      {std::to_string(gone) + "\n", true},
       {"1\n", true},  // a live process of another program
       {own, true},    // this process, before a re-execution
       {std::to_string(twin) + "\n", false},
@@ -167,7 +171,8 @@ TEST_F(ServiceNotify, PidFileIsReplacedUnlessALiveLauncherHoldsIt) {
   EXPECT_EQ(content(), "1\n");
 
   std::string err;
-  EXPECT_FALSE(testsupport::withStderr(err, [&] { return hmdWritePidFile(temp.root() + "/missing/app.pid"); }));
+  EXPECT_FALSE(
+      testsupport::withStderr(err, [&] { return hmdWritePidFile(temp.root() + "/missing/app.pid"); }));
   EXPECT_EQ(err, "Error: Unable to write the pid file '" + temp.root() +
                      "/missing/app.pid': No such file or directory.\n");
   EXPECT_EQ(std::filesystem::directory_iterator(temp.root())->path(), path);  // no temporary left
