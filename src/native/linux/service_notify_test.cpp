@@ -83,6 +83,35 @@ TEST_F(ServiceNotify, SendsToAPathOrAnAbstractNameAndTakesTheVariableOut) {
   }
 }
 
+// The re-execution that completes the library path keeps the generation and does not
+// announce the process a second time; a restart's new generation does.
+TEST_F(ServiceNotify, AReexecutionAnnouncesOnceAndARestartAgain) {
+  const std::string address = temp.root() + "/notify.sock";
+  Receiver receiver(address);
+  ScopedEnv socket("NOTIFY_SOCKET", address);
+  ScopedEnv generation("LAUNCHER_SERVICE_GENERATION", std::nullopt);
+  const std::string pid = std::to_string(getpid());
+  hmdServiceTakeEnvironment();
+  hmdServiceConfigRead();
+  EXPECT_EQ(receiver.receive(), "MAINPID=" + pid + "\nSTATUS=Starting");
+  hmdServiceBeforeReexec(false);
+  EXPECT_STREQ(std::getenv("LAUNCHER_SERVICE_GENERATION"), "1+");
+  hmdServiceTakeEnvironment();
+  hmdServiceConfigRead();
+  hmdNotify("marker");
+  EXPECT_EQ(receiver.receive(), "marker");
+
+  hmdServiceBeforeReexec(true);
+  EXPECT_EQ(receiver.receive().substr(0, 12), "RELOADING=1\n");
+  hmdServiceTakeEnvironment();
+  hmdServiceConfigRead();
+  EXPECT_EQ(receiver.receive(), "MAINPID=" + pid + "\nSTATUS=Starting (generation 2)");
+  hmdServiceStopBegins();
+  EXPECT_EQ(receiver.receive(), "STOPPING=1\nSTATUS=Stopping");
+  hmdServiceProcessEnds(0);
+  EXPECT_EQ(receiver.receive(), "STATUS=Exited with status 0");
+}
+
 TEST_F(ServiceNotify, UnusableSocketsAndWatchdogVariables) {
   struct Case {
     std::optional<std::string> socket;
