@@ -154,6 +154,10 @@ std::string testJdkArch();
 std::string fakeJvmLibrary();
 std::string fakeJvmDumpLibrary();
 std::string fakeJvmNoJniLibrary();
+// The stand-in that creates a real VM through FAKE_JVM_REAL_LIBRARY and, with
+// FAKE_JVM_STALL_AFTER=n, blocks the (n+1)th CallStaticLongMethod of a daemon-attached
+// thread for ever.
+std::string fakeJvmForwardLibrary();
 
 // The uid of an unprivileged user for non-root cases (nobody), when running as root.
 std::optional<uid_t> unprivilegedUid();

@@ -85,9 +85,12 @@ constexpr Directive directiveList[] = {
     {.name = "cmdprefix", .handler = cfgCmdPrefixCmd, .parameterRequired = true, .errorFormat = nullptr},
     {.name = "vmversion", .handler = cfgVMVersionCmd, .parameterRequired = true,
      .errorFormat = "Error: Invalid version specifier in '%s' at line %d in configuration file '%s'."},
+    {.name = "readiness", .handler = cfgSetReadiness, .parameterRequired = true,
+     .errorFormat = "Error: Invalid readiness rule in '%s' at line %d in configuration file '%s'."},
+    {.name = "pidfile", .handler = cfgSetPidFile, .parameterRequired = true, .errorFormat = nullptr},
 };
 constexpr uint32_t directiveListCount = sizeof directiveList / sizeof directiveList[0];
-static_assert(directiveListCount == 38);
+static_assert(directiveListCount == 40);
 
 // A file on the stack of files being read, identified by device and inode where it can
 // be, so that a cycle is seen whatever name reaches the file.

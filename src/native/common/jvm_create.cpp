@@ -19,6 +19,7 @@
 #include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_natives.h"
+#include "service_notify.h"
 #include "signals.h"
 #include "trace.h"
 
@@ -158,6 +159,7 @@ int32_t jsvDestroyJVM() {
   if (jvm != nullptr) {
     abortPhase = kAbortDestroying;
     jvm->DestroyJavaVM();
+    hmdServiceVMDestroyed();
     abortPhase = kAbortIdle;
   }
   jvm = nullptr;

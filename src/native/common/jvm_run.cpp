@@ -22,6 +22,7 @@
 #include "jvm_state.h"
 #include "config_options.h"
 #include "launch_settings.h"
+#include "service_notify.h"
 #include "trace.h"
 
 namespace {
@@ -112,10 +113,13 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   ut_tproda("Calling entry class 'static void %.*s.%.*s(java.lang.String[])'", ut_textLimit(),
             entryClass.c_str(), ut_textLimit(1), mainMethod.c_str());
   ut_tcommit();
+  hmdServiceMainCalled(jsvGetJavaVM());
   env->CallStaticVoidMethod(cls.get(), method, args);
 
   // An application whose main method throws has failed, whatever getExitStatus says.
-  int32_t status = jsvDescribeException(env) ? kExitFailure : askExitStatus(env, cls.get());
+  bool threw = jsvDescribeException(env);
+  hmdServiceMainReturned(!threw);
+  int32_t status = threw ? kExitFailure : askExitStatus(env, cls.get());
 
   env->DeleteLocalRef(cls.release());
   if (jsvGetJavaVM()->DetachCurrentThread() != JNI_OK) {

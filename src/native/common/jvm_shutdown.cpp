@@ -19,6 +19,7 @@
 #include "jvm_discovery.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
+#include "service_notify.h"
 #include "trace.h"
 
 namespace {
@@ -55,6 +56,7 @@ void callExitMethod(const ExitTarget& target, bool flag) {
 
 void jsvAbortService(bool flag) {
   if (std::optional<ExitTarget> target = jsvGetExitTarget()) {
+    hmdServiceStopBegins();
     callExitMethod(*target, flag);
     return;
   }
@@ -69,6 +71,7 @@ void jsvAbortService(bool flag) {
     }
     if (phase != kAbortDestroying) break;
     if (abortPhase.compare_exchange_weak(phase, kAbortInterrupted)) {
+      hmdServiceStopBegins();
       std::fputs("Shutdown is waiting for all threads to complete. Patience is recommended.\n", stderr);
       std::fputs("If you're sure it's safe to abort, another interrupt will force a process exit.\n", stderr);
       return;
@@ -85,6 +88,7 @@ void jsvAbortService(bool flag) {
       "Suggest you check carefully that all child processes have completed and all databases are "
       "consistent.\n",
       stderr);
+  hmdServiceProcessEnds(1);
   std::exit(1);
 }
 

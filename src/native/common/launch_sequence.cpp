@@ -38,6 +38,7 @@
 #include "launcher_location.h"
 #include "option_directives.h"
 #include "path_list.h"
+#include "service_notify.h"
 #include "trace.h"
 
 namespace {
@@ -114,6 +115,7 @@ int32_t japStart(LaunchContext& context) {
     japTerm();
     return kExitFailure;
   }
+  hmdServiceConfigRead();
   // The command line had to be parsed before the configuration could name a command
   // prefix; with one, options are spelt with it, so the command line is parsed again.
   if (!cfgGetCmdPrefix().empty()) {
@@ -189,6 +191,7 @@ int32_t japStart2(LaunchContext& context) {
   // 10. The class and method to run.
   std::string className;
   std::string method;
+  bool runsApplication = false;
   if (optIsOptionOn("+version", true)) {
     if (!versionClass) {
       ut_tproda("Version class is undefined.\n");
@@ -213,6 +216,7 @@ int32_t japStart2(LaunchContext& context) {
     }
     className = *toRun;
     method = cfgGetMainMethod();
+    runsApplication = true;
   }
 
   // 11. The script instead of a start.
@@ -220,6 +224,10 @@ int32_t japStart2(LaunchContext& context) {
     japPrintJavaCmd(className);
     return kExitSuccess;
   }
+
+  // The pid file names the instance that runs the application; help, the script, a
+  // version run or files handed to a running instance leave that instance's file alone.
+  if (runsApplication && !hmdServiceApplicationStarts()) return kExitFailure;
 
   // 12. The exit hook is the last option the VM receives.
   if (context.exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(context.exitHook));

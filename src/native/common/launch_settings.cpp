@@ -42,6 +42,8 @@ std::optional<std::string> currentDir;
 bool daemonSupport = false;
 std::optional<std::string> daemonLogDir;
 int32_t firstCommandOptionAppArg = 1;
+Readiness readiness;
+std::optional<std::string> pidFile;
 TotalMemoryQuery totalMemoryQuery = nullptr;
 
 struct VMTypeName {
@@ -146,6 +148,8 @@ void cfgSettingsInit() {
   currentDir.reset();
   daemonSupport = false;
   daemonLogDir.reset();
+  readiness = Readiness{};
+  pidFile.reset();
 }
 
 void cfgSettingsTerm() {
@@ -294,6 +298,32 @@ bool cfgAddAppArg(const std::string& argument) {
   return true;
 }
 
+// "main", "return" or "port N" with N a whole decimal port number.
+bool cfgSetReadiness(const std::string& argument) {
+  if (argument == "main" || argument == "return") {
+    readiness = Readiness{.mode = argument == "main" ? ReadinessMode::Main : ReadinessMode::Return};
+    return true;
+  }
+  constexpr std::string_view kPort = "port";
+  if (!argument.starts_with(kPort) || argument.size() <= kPort.size() ||
+      (argument[kPort.size()] != ' ' && argument[kPort.size()] != '\t')) {
+    return false;
+  }
+  std::string number = argument.substr(argument.find_first_not_of(" \t", kPort.size()));
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || number.size() > 5) {
+    return false;
+  }
+  long port = std::strtol(number.c_str(), nullptr, 10);
+  if (port < 1 || port > 65535) return false;
+  readiness = Readiness{.mode = ReadinessMode::Port, .port = static_cast<int32_t>(port)};
+  return true;
+}
+
+bool cfgSetPidFile(const std::string& argument) {
+  pidFile = utlMakeAbsPath(utlFixDirSeparators(argument), cfgIsMakePathsAbsolute());
+  return !pidFile->empty();
+}
+
 int32_t cfgGetAppArgCount() { return firstCommandOptionAppArg - 1; }
 
 const PathArray& cfgGetShLibPath() { return shlibpath; }
@@ -312,3 +342,5 @@ std::optional<std::string> cfgGetExportEnv() { return exportEnv; }
 std::optional<std::string> cfgGetCurrentDir() { return currentDir; }
 bool cfgGetDaemonSupport() { return daemonSupport; }
 std::optional<std::string> cfgGetDaemonLogDir() { return daemonLogDir; }
+Readiness cfgGetReadiness() { return readiness; }
+std::optional<std::string> cfgGetPidFile() { return pidFile; }

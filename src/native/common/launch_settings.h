@@ -8,6 +8,12 @@
 
 #include "path_list.h"
 
+enum class ReadinessMode { Main, Return, Port };
+struct Readiness {
+  ReadinessMode mode = ReadinessMode::Main;
+  int32_t port = 0;  // for ReadinessMode::Port, 1 to 65535
+};
+
 void cfgSettingsInit();
 void cfgSettingsTerm();
 
@@ -38,6 +44,11 @@ bool cfgSetExportEnv(const std::string& argument);
 bool cfgSetCurrentDir(const std::string& argument);
 bool cfgSetDaemonSupport(const std::string& argument);
 bool cfgAddAppArg(const std::string& argument);
+// readiness main | return | port N: when the service manager is told the application is
+// ready (the main method called, the main method returned, a connection to port N).
+bool cfgSetReadiness(const std::string& argument);
+// pidfile PATH: the file that holds the launcher's process id while it runs.
+bool cfgSetPidFile(const std::string& argument);
 // How many application arguments the configuration put in front of the command line's.
 int32_t cfgGetAppArgCount();
 
@@ -57,3 +68,5 @@ std::optional<std::string> cfgGetExportEnv();
 std::optional<std::string> cfgGetCurrentDir();
 bool cfgGetDaemonSupport();
 std::optional<std::string> cfgGetDaemonLogDir();
+Readiness cfgGetReadiness();
+std::optional<std::string> cfgGetPidFile();

@@ -278,3 +278,43 @@ TEST_F(LaunchSettings, TermRestoresTheStartValues) {
 }
 
 }  // namespace
+
+TEST_F(LaunchSettings, ReadinessRulesAndPidFile) {
+  EXPECT_EQ(cfgGetReadiness().mode, ReadinessMode::Main);
+  EXPECT_FALSE(cfgGetPidFile());
+  struct Case {
+    std::string argument;
+    bool accepted;
+    ReadinessMode mode;
+    int32_t port;
+  };
+  const Case cases[] = {
+      {"return", true, ReadinessMode::Return, 0},  {"main", true, ReadinessMode::Main, 0},
+      {"port 8080", true, ReadinessMode::Port, 8080}, {"port \t 1", true, ReadinessMode::Port, 1},
+      {"port 65535", true, ReadinessMode::Port, 65535}, {"port 0", false, {}, 0},
+      {"port 65536", false, {}, 0},                 {"port 80x", false, {}, 0},
+      {"port -1", false, {}, 0},                    {"port", false, {}, 0},
+      {"port8080", false, {}, 0},                   {"Main", false, {}, 0},
+      {"ready", false, {}, 0},                      {"port 0000000080", false, {}, 0},
+  };
+  constexpr const char* kInvalidRule = "Error: Invalid readiness rule in '%s' at line %d in configuration file '%s'.";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    cfgSetReadiness("main");
+    std::string line = "readiness " + c.argument;
+    EXPECT_EQ(read(line + "\n"), c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(cfgGetReadiness().mode, c.mode);
+      EXPECT_EQ(cfgGetReadiness().port, c.port);
+    } else {
+      EXPECT_EQ(err, message(kInvalidRule, line));
+      EXPECT_EQ(cfgGetReadiness().mode, ReadinessMode::Main);
+    }
+  }
+  ASSERT_TRUE(read("pidfile run/app.pid\n"));
+  EXPECT_EQ(cfgGetPidFile(), dir + "/run/app.pid");
+  cfgTerm();
+  cfgInit();
+  EXPECT_EQ(cfgGetReadiness().mode, ReadinessMode::Main);
+  EXPECT_FALSE(cfgGetPidFile());
+}

@@ -27,6 +27,8 @@
 #include "launch_sequence.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "pid_file.h"
+#include "service_notify.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -85,6 +87,7 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
     // Going on from wherever we are is all that is left.
   }
   ut_tproda("Exec'ing '%.*s' to restart server.....", ut_textLimit(), original_argv[0]);
+  hmdServiceBeforeReexec(!(code == 0 && reexecFlag));
   std::fflush(nullptr);
   closeAcquiredDescriptorsOnExec();
   // The file located at start, not a PATH search for argv[0]: with an empty PATH entry
@@ -106,10 +109,13 @@ void JVMExitHandler(int32_t status) {
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }
-  std::exit(checkForRestart(status, false));
+  status = checkForRestart(status, false);
+  hmdServiceProcessEnds(status);
+  std::exit(status);
 }
 
 void atExitHandler() {
+  hmdRemovePidFile();
   if (returned_thru_main) return;
   if (std::optional<std::string> file = cfgGetExportEnv()) hmdDeleteTempFile(*file);
   ut_tproda("C runtime exit() was called");
@@ -120,6 +126,7 @@ int launcherMain(int argc, char** argv) {
   bool reexecByte = false;
   // Before the environment snapshot, so that neither it nor the VM sees the marker.
   hmdTakeReexecMarker();
+  hmdServiceTakeEnvironment();
 
   if (std::atexit(atExitHandler) != 0) {
     std::fputs("Warning: Failed to register atexit() handler\n", stdout);
@@ -147,5 +154,7 @@ int launcherMain(int argc, char** argv) {
 
   utlTerm();
   returned_thru_main = true;
-  return checkForRestart(result, reexecByte);
+  int32_t status = checkForRestart(result, reexecByte);
+  hmdServiceProcessEnds(status);
+  return status;
 }
