@@ -38,6 +38,7 @@
 #include "launcher_location.h"
 #include "option_directives.h"
 #include "path_list.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -232,6 +233,7 @@ int32_t japStart2(LaunchContext& context) {
   context.applicationRan = true;
   int32_t destroyed = 0;
   if (code != kExitClassNotFound) destroyed = jsvDestroyJVM();
+  jscPublishCache();
   return code != 0 ? code : destroyed;
 }
 

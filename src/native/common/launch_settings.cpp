@@ -41,6 +41,7 @@ std::optional<std::string> exportEnv;
 std::optional<std::string> currentDir;
 bool daemonSupport = false;
 std::optional<std::string> daemonLogDir;
+std::optional<std::string> startupCacheDir;
 int32_t firstCommandOptionAppArg = 1;
 TotalMemoryQuery totalMemoryQuery = nullptr;
 
@@ -140,6 +141,7 @@ void cfgSettingsInit() {
   currentDir.reset();
   daemonSupport = false;
   daemonLogDir.reset();
+  startupCacheDir.reset();
 }
 
 void cfgSettingsTerm() {
@@ -282,6 +284,13 @@ bool cfgSetDaemonSupport(const std::string& argument) {
   return true;
 }
 
+// Always based on the configuration file's directory when relative: the caches must not
+// move with the working directory.
+bool cfgSetStartupCache(const std::string& argument) {
+  startupCacheDir = utlMakeAbsPath(utlFixDirSeparators(argument), true);
+  return true;
+}
+
 bool cfgAddAppArg(const std::string& argument) {
   optInsertApplicationArgumentN(argument, firstCommandOptionAppArg);
   ++firstCommandOptionAppArg;
@@ -306,3 +315,4 @@ std::optional<std::string> cfgGetExportEnv() { return exportEnv; }
 std::optional<std::string> cfgGetCurrentDir() { return currentDir; }
 bool cfgGetDaemonSupport() { return daemonSupport; }
 std::optional<std::string> cfgGetDaemonLogDir() { return daemonLogDir; }
+std::optional<std::string> cfgGetStartupCacheDir() { return startupCacheDir; }

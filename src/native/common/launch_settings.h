@@ -38,6 +38,8 @@ bool cfgSetExportEnv(const std::string& argument);
 bool cfgSetCurrentDir(const std::string& argument);
 bool cfgSetDaemonSupport(const std::string& argument);
 bool cfgAddAppArg(const std::string& argument);
+// startupcache DIR: where the start-up caches of the application are kept.
+bool cfgSetStartupCache(const std::string& argument);
 // How many application arguments the configuration put in front of the command line's.
 int32_t cfgGetAppArgCount();
 
@@ -57,3 +59,4 @@ std::optional<std::string> cfgGetExportEnv();
 std::optional<std::string> cfgGetCurrentDir();
 bool cfgGetDaemonSupport();
 std::optional<std::string> cfgGetDaemonLogDir();
+std::optional<std::string> cfgGetStartupCacheDir();

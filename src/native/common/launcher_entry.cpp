@@ -27,6 +27,7 @@
 #include "launch_sequence.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "startup_cache.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -99,6 +100,7 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
 
 void JVMExitHandler(int32_t status) {
   restartCode = cfgGetRestartOnExitCode();
+  jscPublishCache();
   japTerm();
   ut_tproda("VM exited with java.lang.System.exit(%d)", status);
   if (jsvIgnoreVMExitCode()) {
