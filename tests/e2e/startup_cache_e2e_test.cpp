@@ -1,8 +1,9 @@
 // End-to-end tests of the start-up cache on the installed releases (17 always; 25 when it is
 // installed): the first run makes the cache and the next maps it, a changed class path
 // makes a new one and removes the old, a restart uses the one its predecessor made, two
-// instances started at once both start, a forced exit leaves nothing behind, and every
-// trouble around the cache starts the application without one.
+// instances started at once both start, the VM's orderly stop on SIGTERM writes the cache
+// and a forced exit leaves nothing behind, and every trouble around the cache starts the
+// application without one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -202,6 +203,21 @@ TEST_P(StartupCache, ForcedExitLeavesNoPartialFile) {
   EXPECT_EQ(next.status, 7) << next.err;
   EXPECT_FALSE(traced(next.out, "Startup cache: making ").empty()) << next.out;
   EXPECT_EQ(caches().size(), 1u);
+}
+
+TEST_P(StartupCache, OrderlyStopBySignalWritesTheCache) {
+  configure("startupcache ../cache\n", "SignalApp");
+  Child child = tree.start({}, traced());
+  ASSERT_TRUE(child.waitForLine("ready")) << child.out() << child.err();
+  ASSERT_TRUE(child.signal(SIGTERM));
+  auto r = child.wait(120);
+  // The VM's own shutdown: the status main returned meanwhile decides, as ever.
+  EXPECT_TRUE(e2e::hasLine(r.out, "VM exited with java.lang.System.exit(143)")) << r.out;
+  EXPECT_EQ(r.status, 7) << r.err;
+  const std::string made = traced(r.out, "Startup cache: making ");
+  EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: " + made + " is ready")) << r.out;
+  EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_P(StartupCache, TroubleStartsWithoutACacheAndSaysWhy) {
