@@ -211,8 +211,8 @@ TEST_P(StartupCache, OrderlyStopBySignalWritesTheCache) {
   ASSERT_TRUE(child.waitForLine("ready")) << child.out() << child.err();
   ASSERT_TRUE(child.signal(SIGTERM));
   auto r = child.wait(120);
-  // The VM's own shutdown: the status main returned meanwhile decides, as ever.
-  EXPECT_TRUE(e2e::hasLine(r.out, "VM exited with java.lang.System.exit(143)")) << r.out;
+  // The VM's own shutdown races main's return (the interrupted read ends it): whichever
+  // end comes first publishes the cache, and main's status decides, as ever.
   EXPECT_EQ(r.status, 7) << r.err;
   const std::string made = traced(r.out, "Startup cache: making ");
   EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: " + made + " is ready")) << r.out;

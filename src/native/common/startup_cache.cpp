@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -45,8 +46,11 @@ std::string cacheDir;
 std::string cacheFile;
 std::string tempFile;
 std::string lockFile;
-// Set by whichever of publish and discard runs first; the other then does nothing.
+// Set by whichever of publish and discard runs first; the other then does nothing. The
+// VM's end can be reached on two threads at once (main's return and System.exit or a
+// signal), so the state is only touched under the lock.
 std::atomic<bool> settled{true};
+std::mutex stateLock;
 
 // Tells a restarted generation that the refusal line for this state was already given.
 constexpr const char* kNoticeVariable = "LAUNCHER_STARTUPCACHE_NOTICE";
@@ -215,12 +219,20 @@ bool shapesCache(const std::string& option) {
   return option.starts_with("-Djava.") || option.starts_with("-Djdk.");
 }
 
+void discardLocked() {
+  if (settled.exchange(true)) return;
+  ::unlink(tempFile.c_str());
+  ::unlink((tempFile + ".config").c_str());
+  ut_tproda("Startup cache: dropped the unfinished %.*s", ut_textLimit(), tempFile.c_str());
+}
+
 }  // namespace
 
 void jscInit() { jscTerm(); }
 
 void jscTerm() {
-  jscDiscardCache();
+  std::lock_guard<std::mutex> guard(stateLock);
+  discardLocked();
   cacheDir.clear();
   cacheFile.clear();
   tempFile.clear();
@@ -395,6 +407,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     jscTerm();
     return {};
   }
+  std::lock_guard<std::mutex> guard(stateLock);
   cacheFile = finished;
   if (ready) {
     ut_tproda("Startup cache: using %.*s", ut_textLimit(), finished.c_str());
@@ -407,6 +420,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
 }
 
 void jscPublishCache() {
+  std::lock_guard<std::mutex> guard(stateLock);
   if (settled.exchange(true)) return;
   DirLock lock(lockFile, LOCK_EX);
   std::string recordFile = cacheFile + ".record";
@@ -432,8 +446,6 @@ void jscPublishCache() {
 }
 
 void jscDiscardCache() {
-  if (settled.exchange(true)) return;
-  ::unlink(tempFile.c_str());
-  ::unlink((tempFile + ".config").c_str());
-  ut_tproda("Startup cache: dropped the unfinished %.*s", ut_textLimit(), tempFile.c_str());
+  std::lock_guard<std::mutex> guard(stateLock);
+  discardLocked();
 }
