@@ -61,7 +61,7 @@ pid_t spawn(const std::string& program, std::vector<std::string> args, const std
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/tmp/startup-cache-bench.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   args.insert(args.begin(), program);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
