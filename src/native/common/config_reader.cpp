@@ -83,6 +83,7 @@ constexpr Directive directiveList[] = {
     {.name = "jpda", .handler = cfgEnableJPDA, .parameterRequired = true, .errorFormat = kInvalidOption},
     {.name = "options", .handler = cfgOptionsCmd, .parameterRequired = true, .errorFormat = kInvalidOption},
     {.name = "cmdprefix", .handler = cfgCmdPrefixCmd, .parameterRequired = true, .errorFormat = nullptr},
+    {.name = "startupcache", .handler = cfgSetStartupCache, .parameterRequired = true, .errorFormat = nullptr},
     {.name = "vmversion", .handler = cfgVMVersionCmd, .parameterRequired = true,
      .errorFormat = "Error: Invalid version specifier in '%s' at line %d in configuration file '%s'."},
     {.name = "readiness", .handler = cfgSetReadiness, .parameterRequired = true,
@@ -90,7 +91,7 @@ constexpr Directive directiveList[] = {
     {.name = "pidfile", .handler = cfgSetPidFile, .parameterRequired = true, .errorFormat = nullptr},
 };
 constexpr uint32_t directiveListCount = sizeof directiveList / sizeof directiveList[0];
-static_assert(directiveListCount == 40);
+static_assert(directiveListCount == 41);
 
 // A file on the stack of files being read, identified by device and inode where it can
 // be, so that a cycle is seen whatever name reaches the file.

@@ -14,6 +14,7 @@
 #include "launch_settings.h"
 #include "launcher_location.h"
 #include "option_directives.h"
+#include "startup_cache.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ void jopTerm() {
   javaPath.reset();
   jopJVMOptionsFinalized = false;
   jopClassPathReset();
+  jscTerm();
 }
 
 void jopInit() {
@@ -158,6 +160,12 @@ void jopFinalizeJVMOptions() {
   if (std::optional<std::string> dir = cfgGetCurrentDir()) jopAddParam("-Duser.dir=" + *dir);
   if (cfgIsHandleShutdownEnabled() && jevGetInvocationFunction().dumpAllStacks != nullptr) jopAddParam("-Xrs");
   if (optIsJPDAEnabled()) addJPDAOptions();
+
+  // The start-up cache depends on the whole list; its options go beside the configured ones.
+  VmOptionList cacheOptions;
+  for (const std::string& option : jscPrepare(params)) cacheOptions.push_back(VmOption{option, nullptr});
+  params.insert(params.begin() + static_cast<std::ptrdiff_t>(configuredOptions.size()), cacheOptions.begin(),
+                cacheOptions.end());
   jopJVMOptionsFinalized = true;
 }
 

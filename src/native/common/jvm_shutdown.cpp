@@ -20,6 +20,7 @@
 #include "jvm_service.h"
 #include "jvm_state.h"
 #include "service_notify.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -83,6 +84,7 @@ void jsvAbortService(bool flag) {
   if (forcing.exchange(true)) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
+  jscDiscardCache();
   std::fputs("Forcing process exit before orderly shutdown is complete.\n", stderr);
   std::fputs(
       "Suggest you check carefully that all child processes have completed and all databases are "

@@ -39,6 +39,7 @@
 #include "option_directives.h"
 #include "path_list.h"
 #include "service_notify.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -241,6 +242,7 @@ int32_t japStart2(LaunchContext& context) {
   context.applicationRan = true;
   int32_t destroyed = 0;
   if (code != kExitClassNotFound) destroyed = jsvDestroyJVM();
+  jscPublishCache();
   return code != 0 ? code : destroyed;
 }
 

@@ -41,6 +41,7 @@ std::optional<std::string> exportEnv;
 std::optional<std::string> currentDir;
 bool daemonSupport = false;
 std::optional<std::string> daemonLogDir;
+std::optional<std::string> startupCacheDir;
 int32_t firstCommandOptionAppArg = 1;
 Readiness readiness;
 std::optional<std::string> pidFile;
@@ -150,6 +151,7 @@ void cfgSettingsInit() {
   daemonLogDir.reset();
   readiness = Readiness{};
   pidFile.reset();
+  startupCacheDir.reset();
 }
 
 void cfgSettingsTerm() {
@@ -292,6 +294,13 @@ bool cfgSetDaemonSupport(const std::string& argument) {
   return true;
 }
 
+// Always based on the configuration file's directory when relative: the caches must not
+// move with the working directory.
+bool cfgSetStartupCache(const std::string& argument) {
+  startupCacheDir = utlMakeAbsPath(utlFixDirSeparators(argument), true);
+  return true;
+}
+
 bool cfgAddAppArg(const std::string& argument) {
   optInsertApplicationArgumentN(argument, firstCommandOptionAppArg);
   ++firstCommandOptionAppArg;
@@ -344,3 +353,4 @@ bool cfgGetDaemonSupport() { return daemonSupport; }
 std::optional<std::string> cfgGetDaemonLogDir() { return daemonLogDir; }
 Readiness cfgGetReadiness() { return readiness; }
 std::optional<std::string> cfgGetPidFile() { return pidFile; }
+std::optional<std::string> cfgGetStartupCacheDir() { return startupCacheDir; }

@@ -49,6 +49,8 @@ bool cfgAddAppArg(const std::string& argument);
 bool cfgSetReadiness(const std::string& argument);
 // pidfile PATH: the file that holds the launcher's process id while it runs.
 bool cfgSetPidFile(const std::string& argument);
+// startupcache DIR: where the start-up caches of the application are kept.
+bool cfgSetStartupCache(const std::string& argument);
 // How many application arguments the configuration put in front of the command line's.
 int32_t cfgGetAppArgCount();
 
@@ -70,3 +72,4 @@ bool cfgGetDaemonSupport();
 std::optional<std::string> cfgGetDaemonLogDir();
 Readiness cfgGetReadiness();
 std::optional<std::string> cfgGetPidFile();
+std::optional<std::string> cfgGetStartupCacheDir();

@@ -29,6 +29,7 @@
 #include "launcher_location.h"
 #include "pid_file.h"
 #include "service_notify.h"
+#include "startup_cache.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -103,6 +104,7 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
 
 void JVMExitHandler(int32_t status) {
   restartCode = cfgGetRestartOnExitCode();
+  jscPublishCache();
   japTerm();
   ut_tproda("VM exited with java.lang.System.exit(%d)", status);
   if (jsvIgnoreVMExitCode()) {

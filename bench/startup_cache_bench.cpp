@@ -1,0 +1,339 @@
+// Start-up caches: a server-like application that loads and initialises 3,000 classes of
+// its own from four jars before its HTTP port (com.sun.net.httpserver, loopback) answers.
+// Time from exec to the port's first answer, per installation (release 17 always, 25
+// when installed), alternating in one run:
+//
+//   launcher   the launcher with startupcache and a warm cache
+//   java       plain `java -cp` with the same class path and no cache
+//   java_cache plain `java` given the launcher's cache file by hand
+//
+// and the first run (the launcher making the cache, with a fresh cache directory) against
+// a start without one. Medians of BENCH_RUNS (default 10) runs; ratios are medians of the
+// pairwise ratios; peak resident sizes (wait4) in KiB. The application's sources are
+// generated and compiled when the program starts (javac of the build's JDK).
+#include <arpa/inet.h>
+#include <signal.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBuildJdk = BENCH_JDK_HOME;
+constexpr int kClasses = 3000;
+constexpr int kJars = 4;
+
+int runs() {
+  const char* value = std::getenv("BENCH_RUNS");
+  int n = value != nullptr ? std::atoi(value) : 0;
+  return n > 0 ? n : 10;
+}
+
+double nowMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+pid_t spawn(const std::string& program, std::vector<std::string> args, const std::vector<std::string>& envVars) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> vars = envVars;
+  vars.insert(vars.begin(), {"PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C"});
+  std::vector<char*> envp;
+  for (std::string& var : vars) envp.push_back(var.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+// Sends a request to the loopback port; true when an HTTP answer came back.
+bool request(int port, const std::string& path) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // Another program on the port must not hold the benchmark up.
+  timeval limit{2, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  bool answered = false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    std::string text = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
+      char buffer[256];
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      answered = n > 5 && std::string(buffer, 5) == "HTTP/";
+    }
+  }
+  ::close(fd);
+  return answered;
+}
+
+struct Start {
+  bool ok = false;
+  double answerMs = 0;  // exec to the port's first answer
+  double totalMs = 0;   // exec to the end, after the stop request
+  long rssKiB = 0;
+};
+
+Start measure(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
+              int port) {
+  Start result;
+  double t0 = nowMs();
+  pid_t pid = spawn(program, args, env);
+  if (pid < 0) return result;
+  bool up = false;
+  while (!up && nowMs() - t0 < 60000) {
+    up = request(port, "/");
+    if (!up) std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  result.answerMs = nowMs() - t0;
+  if (up) request(port, "/stop");
+  int status = 0;
+  rusage usage{};
+  pid_t reaped = 0;
+  for (double until = nowMs() + 60000; (reaped = wait4(pid, &status, WNOHANG, &usage)) == 0;) {
+    if (nowMs() > until) ::kill(pid, SIGKILL), until = nowMs() + 60000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (reaped != pid) return result;
+  result.totalMs = nowMs() - t0;
+  result.rssKiB = usage.ru_maxrss;
+  result.ok = up && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!result.ok) std::fprintf(stderr, "%s on port %d: %s, status %d\n", program.c_str(), port, up ? "answered" : "no answer", status);
+  return result;
+}
+
+// The generated application, compiled and packed once: lib/*.jar under its root.
+class Application {
+ public:
+  Application() {
+    char pattern[] = "/tmp/cache-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) std::abort();
+    root_ = pattern;
+    const std::string src = root_ + "/src";
+    fs::create_directories(src + "/gen");
+    fs::create_directories(root_ + "/lib");
+    std::ofstream(src + "/gen/Part.java") << "package gen;\npublic interface Part { int handle(int x); }\n";
+    for (int jar = 0; jar < kJars; ++jar) {
+      fs::create_directories(src + "/gen/p" + std::to_string(jar));
+    }
+    // Every class has state, a static initialiser, an interface and a method called once.
+    std::ofstream registry(src + "/gen/Registry.java");
+    registry << "package gen;\npublic final class Registry {\n  public static long initialise() {\n    long sum = 0;\n";
+    for (int i = 0; i < kClasses; ++i) {
+      const std::string package = "gen.p" + std::to_string(i % kJars);
+      const std::string name = "C" + std::to_string(i);
+      std::ofstream(src + "/gen/p" + std::to_string(i % kJars) + "/" + name + ".java")
+          << "package " << package << ";\n"
+          << "public final class " << name << " implements gen.Part {\n"
+          << "  private static final int[] TABLE = new int[16];\n"
+          << "  private static final String NAME = \"" << name << "\".toLowerCase();\n"
+          << "  static { for (int i = 0; i < TABLE.length; i++) TABLE[i] = i * " << i << " + NAME.length(); }\n"
+          << "  private final int seed;\n"
+          << "  public " << name << "(int seed) { this.seed = seed; }\n"
+          << "  public int handle(int x) { return seed + TABLE[x & 15] + NAME.hashCode(); }\n"
+          << "  public static int init() { return new " << name << "(" << i << ").handle(" << i << "); }\n"
+          << "}\n";
+      registry << "    sum += " << package << "." << name << ".init();\n";
+    }
+    registry << "    return sum;\n  }\n}\n";
+    registry.close();
+    std::ofstream(src + "/CacheServer.java")
+        << "import com.sun.net.httpserver.HttpServer;\n"
+        << "import java.net.InetSocketAddress;\n"
+        << "import java.nio.charset.StandardCharsets;\n"
+        << "public class CacheServer {\n"
+        << "  public static void main(String[] args) throws Exception {\n"
+        << "    long sum = gen.Registry.initialise();\n"
+        << "    byte[] body = (\"ok \" + sum + \"\\n\").getBytes(StandardCharsets.UTF_8);\n"
+        << "    HttpServer server = HttpServer.create(new InetSocketAddress(\"127.0.0.1\", Integer.parseInt(args[0])), 16);\n"
+        << "    server.createContext(\"/\", exchange -> {\n"
+        << "      boolean stop = exchange.getRequestURI().getPath().equals(\"/stop\");\n"
+        << "      exchange.sendResponseHeaders(200, body.length);\n"
+        << "      exchange.getResponseBody().write(body);\n"
+        << "      exchange.close();\n"
+        << "      if (stop) new Thread(() -> server.stop(0)).start();\n"
+        << "    });\n"
+        << "    server.start();\n"
+        << "  }\n"
+        << "}\n";
+    const std::string classes = root_ + "/classes";
+    std::string command = "find " + src + " -name '*.java' > " + root_ + "/sources && " + kBuildJdk +
+                          "/bin/javac --release 17 -nowarn -d " + classes + " @" + root_ + "/sources";
+    for (int jar = 0; jar < kJars; ++jar) {
+      command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/part" + std::to_string(jar) + ".jar -C " + classes +
+                 " gen/p" + std::to_string(jar);
+    }
+    command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/server.jar -C " + classes + " CacheServer.class -C " +
+               classes + " gen/Part.class -C " + classes + " gen/Registry.class";
+    ok_ = std::system(command.c_str()) == 0;
+    for (int jar = 0; jar < kJars; ++jar) classPath_ += root_ + "/lib/part" + std::to_string(jar) + ".jar:";
+    classPath_ += root_ + "/lib/server.jar";
+  }
+  ~Application() { fs::remove_all(root_); }
+  bool ok() const { return ok_; }
+  const std::string& root() const { return root_; }
+  // The jars in the order addjars gives them (by name).
+  const std::string& classPath() const { return classPath_; }
+
+ private:
+  std::string root_;
+  std::string classPath_;
+  bool ok_ = false;
+};
+
+Application& application() {
+  static Application app;
+  return app;
+}
+
+std::string cacheFile(const std::string& dir) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
+    std::string name = entry.path().string();
+    if (name.ends_with(".jsa") || name.ends_with(".aot")) return name;
+  }
+  return std::string();
+}
+
+void setCounter(benchmark::State& state, const char* name, double value) { state.counters[name] = benchmark::Counter(value); }
+
+void BM_StartupCache(benchmark::State& state, const std::string& jdk) {
+  if (!fs::exists(jdk + "/lib/server/libjvm.so")) {
+    state.SkipWithError("installation not found");
+    return;
+  }
+  Application& app = application();
+  if (!app.ok()) {
+    state.SkipWithError("the application did not build");
+    return;
+  }
+  const std::string tree = app.root() + "/tree-" + fs::path(jdk).filename().string();
+  fs::create_directories(tree + "/bin");
+  const std::string launcher = tree + "/bin/server";
+  fs::copy_file(LAUNCHER_BINARY, launcher, fs::copy_options::overwrite_existing);
+  fs::permissions(launcher, fs::perms::owner_all);
+  std::ofstream(tree + "/bin/server.config") << "javahome " << jdk << "\nmainclass CacheServer\naddjars " << app.root()
+                                            << "/lib\nstartupcache ../cache\n";
+  const std::vector<std::string> env = {"LD_LIBRARY_PATH=" + jdk + "/lib/server:" + jdk + "/lib",
+                                        "LAUNCHER_ENV_CHECKED=true"};
+  const std::string java = jdk + "/bin/java";
+  // Below the ephemeral range, so that no client connection holds the port.
+  int port = 21000 + static_cast<int>(::getpid() % 5000) * 2;
+  // Each start gets a port of its own; the argument is made before the port is read.
+  auto start = [&](const std::string& program, std::vector<std::string> args) {
+    args.push_back(std::to_string(++port));
+    return measure(program, args, env, port);
+  };
+
+  // First runs: a fresh cache directory each time, against a start without a cache.
+  std::vector<double> firstAnswer, firstTotal, plainAnswerA, plainTotalA;
+  for (int i = 0; i < 3; ++i) {
+    fs::remove_all(tree + "/cache");
+    Start made = start(launcher, {});
+    Start plain = start(java, {"-cp", app.classPath(), "CacheServer"});
+    if (!made.ok || !plain.ok || cacheFile(tree + "/cache").empty()) {
+      state.SkipWithError("a first run failed");
+      return;
+    }
+    firstAnswer.push_back(made.answerMs);
+    firstTotal.push_back(made.totalMs);
+    plainAnswerA.push_back(plain.answerMs);
+    plainTotalA.push_back(plain.totalMs);
+  }
+  const std::string cache = cacheFile(tree + "/cache");
+  const bool aot = cache.ends_with(".aot");
+  const std::string byHand = (aot ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") + cache;
+
+  std::vector<double> launcherMs, javaMs, javaCacheMs, ratioJava, ratioByHand, launcherRss, javaRss, byHandRss;
+  for (int i = 0; i < runs(); ++i) {
+    Start a, b, c;
+    auto runLauncher = [&] { a = start(launcher, {}); };
+    auto runJava = [&] { b = start(java, {"-cp", app.classPath(), "CacheServer"}); };
+    auto runByHand = [&] { c = start(java, {byHand, "-cp", app.classPath(), "CacheServer"}); };
+    if (i % 3 == 0) {
+      runLauncher(), runJava(), runByHand();
+    } else if (i % 3 == 1) {
+      runJava(), runByHand(), runLauncher();
+    } else {
+      runByHand(), runLauncher(), runJava();
+    }
+    if (!a.ok || !b.ok || !c.ok) {
+      state.SkipWithError("a start failed");
+      return;
+    }
+    launcherMs.push_back(a.answerMs);
+    javaMs.push_back(b.answerMs);
+    javaCacheMs.push_back(c.answerMs);
+    ratioJava.push_back(a.answerMs / b.answerMs);
+    ratioByHand.push_back(a.answerMs / c.answerMs);
+    launcherRss.push_back(static_cast<double>(a.rssKiB));
+    javaRss.push_back(static_cast<double>(b.rssKiB));
+    byHandRss.push_back(static_cast<double>(c.rssKiB));
+  }
+  if (cacheFile(tree + "/cache") != cache) {
+    state.SkipWithError("the warm runs did not keep the cache");
+    return;
+  }
+  for (auto _ : state) state.SetIterationTime(median(launcherMs) / 1e3);
+  setCounter(state, "launcher_ms", median(launcherMs));
+  setCounter(state, "java_ms", median(javaMs));
+  setCounter(state, "java_cache_ms", median(javaCacheMs));
+  setCounter(state, "ratio_vs_java", median(ratioJava));
+  setCounter(state, "ratio_vs_java_cache", median(ratioByHand));
+  setCounter(state, "first_answer_ms", median(firstAnswer));
+  setCounter(state, "first_total_ms", median(firstTotal));
+  setCounter(state, "plain_answer_ms", median(plainAnswerA));
+  setCounter(state, "plain_total_ms", median(plainTotalA));
+  setCounter(state, "launcher_rss_kib", median(launcherRss));
+  setCounter(state, "java_rss_kib", median(javaRss));
+  setCounter(state, "java_cache_rss_kib", median(byHandRss));
+  setCounter(state, "cache_kib", static_cast<double>(fs::file_size(cache)) / 1024);
+}
+
+BENCHMARK_CAPTURE(BM_StartupCache, release17, kBuildJdk)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StartupCache, release25, std::string("/usr/lib/jvm/temurin-25-jdk-amd64"))
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

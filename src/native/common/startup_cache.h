@@ -1,0 +1,43 @@
+// Start-up caches: a cache of the application's classes that the VM makes in one run and
+// maps in the next, kept in the directory of the startupcache directive, one file per
+// application state (installation, class paths, options that shape what is archived).
+//
+// A cache is made under a temporary name and renamed to its final name only once the VM has
+// finished it (jscPublishCache); a cache is handed to the VM only when it still matches the
+// record written beside it at that moment, so a truncated or altered file is never mapped.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jvm_options.h"
+
+// How a release makes and uses a cache.
+enum class CacheFamily {
+  None,           // before release 13, or unknown: no cache
+  ArchiveAtExit,  // 13 to 18: -XX:ArchiveClassesAtExit, then -XX:SharedArchiveFile
+  AutoArchive,    // 19 to 24: -XX:+AutoCreateSharedArchive -XX:SharedArchiveFile
+  AotCache,       // 25 and later: -XX:AOTCacheOutput, then -XX:AOTCache
+};
+
+void jscInit();
+// Forgets the state; a cache that was being made and not published is removed.
+void jscTerm();
+
+// The feature release named by JAVA_VERSION in an installation's release file text
+// ("17.0.9" is 17, "1.8.0_392" is 8); 0 when there is none.
+int jscParseRelease(std::string_view releaseText);
+CacheFamily jscChooseFamily(int release);
+// The options for a family: those that use the finished cache when ready, else those that
+// make one into the temporary file.
+std::vector<std::string> jscFamilyOptions(CacheFamily family, bool ready, const std::string& cacheFile,
+                                          const std::string& tempFile);
+
+// Decides this run's cache from the final option list (class paths and options) and gives
+// the options to add; none, with a trace line saying why, when no cache can be used.
+std::vector<std::string> jscPrepare(const VmOptionList& finalOptions);
+// The VM has ended in order: the cache it made, if any, appears under its final name.
+void jscPublishCache();
+// The process is forced down: the cache being made is dropped.
+void jscDiscardCache();

@@ -1,0 +1,78 @@
+// Tests of the start-up cache's choice: the release read from an installation's release
+// file and the options each release family gets.
+#include "startup_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Options = std::vector<std::string>;
+
+TEST(StartupCache, ReleaseAndFamilyFromTheReleaseFile) {
+  struct Case {
+    const char* text;
+    int release;
+    CacheFamily family;
+  };
+  const Case cases[] = {
+      {"IMPLEMENTOR=\"Eclipse Adoptium\"\nJAVA_VERSION=\"25.0.3\"\nJAVA_VERSION_DATE=\"2026-04-21\"\n", 25,
+       CacheFamily::AotCache},
+      {"JAVA_VERSION=\"26-ea\"\n", 26, CacheFamily::AotCache},
+      {"JAVA_RUNTIME_VERSION=\"17.0.15+6\"\nJAVA_VERSION=\"17.0.15\"\n", 17, CacheFamily::ArchiveAtExit},
+      {"JAVA_VERSION=\"13\"", 13, CacheFamily::ArchiveAtExit},
+      {"JAVA_VERSION=\"18.0.2.1\"\n", 18, CacheFamily::ArchiveAtExit},
+      {"JAVA_VERSION=\"19.0.1\"\n", 19, CacheFamily::AutoArchive},
+      {"JAVA_VERSION=\"24\"\n", 24, CacheFamily::AutoArchive},
+      {"JAVA_VERSION=\"21.0.5\"\r\n", 21, CacheFamily::AutoArchive},
+      {"JAVA_VERSION=\"12.0.2\"\n", 12, CacheFamily::None},
+      {"JAVA_VERSION=\"11.0.25\"\n", 11, CacheFamily::None},
+      {"JAVA_VERSION=\"1.8.0_392\"\n", 8, CacheFamily::None},
+      {"JAVA_VERSION=1.8.0_392\n", 8, CacheFamily::None},
+      // Unknown: no line, another key that merely begins alike, no number.
+      {"", 0, CacheFamily::None},
+      {"IMPLEMENTOR=\"x\"\n", 0, CacheFamily::None},
+      {"JAVA_VERSION_DATE=\"2026-04-21\"\n", 0, CacheFamily::None},
+      {"JAVA_VERSION=\"\"\n", 0, CacheFamily::None},
+      {"JAVA_VERSION=\"ea\"\n", 0, CacheFamily::None},
+      {"JAVA_VERSION=\"1.\"\n", 0, CacheFamily::None},
+      {"JAVA_VERSION=\"99999999999999999999\"\n", 99999, CacheFamily::AotCache},
+  };
+  for (const Case& c : cases) {
+    int release = jscParseRelease(c.text);
+    if (c.release != 99999) {
+      EXPECT_EQ(release, c.release) << c.text;
+    }
+    EXPECT_EQ(jscChooseFamily(release), c.family) << c.text;
+  }
+}
+
+TEST(StartupCache, OptionsOfEachFamilyToMakeAndToUse) {
+  const std::string cache = "/c/app-1-2.x";
+  const std::string temp = "/c/app-1-2.x.tmp-7";
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, false, cache, temp), Options{"-XX:AOTCacheOutput=" + temp});
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, true, cache, temp), Options{"-XX:AOTCache=" + cache});
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AutoArchive, false, cache, temp),
+            (Options{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + temp}));
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AutoArchive, true, cache, temp),
+            (Options{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + cache}));
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::ArchiveAtExit, false, cache, temp),
+            Options{"-XX:ArchiveClassesAtExit=" + temp});
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::ArchiveAtExit, true, cache, temp),
+            Options{"-XX:SharedArchiveFile=" + cache});
+  EXPECT_TRUE(jscFamilyOptions(CacheFamily::None, false, cache, temp).empty());
+  EXPECT_TRUE(jscFamilyOptions(CacheFamily::None, true, cache, temp).empty());
+}
+
+// Publishing or dropping without a prepared run does nothing, and twice is harmless.
+TEST(StartupCache, PublishAndDiscardWithoutACacheDoNothing) {
+  jscInit();
+  jscPublishCache();
+  jscDiscardCache();
+  jscTerm();
+  jscTerm();
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+// End-to-end tests of the start-up cache on the installed releases (17 always; 25 when it is
+// installed): the first run makes the cache and the next maps it, a changed class path
+// makes a new one and removes the old, a restart uses the one its predecessor made, two
+// instances started at once both start, the VM's orderly stop on SIGTERM writes the cache
+// and a forced exit leaves nothing behind, and every trouble around the cache starts the
+// application without one.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_fixture.h"
+
+using e2e::AppTree;
+using e2e::Child;
+using e2e::contains;
+using e2e::Env;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+
+Env traced() {
+  Env env;
+  env.set("UTRACE", "-p");
+  if (const char* asan = std::getenv("ASAN_OPTIONS")) env.set("ASAN_OPTIONS", asan);
+  return env;
+}
+
+e2e::RunOptions withInput(const std::string& text) {
+  e2e::RunOptions options;
+  options.stdinText = text;
+  return options;
+}
+
+// The file names in a directory, sorted; empty when it does not exist.
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(dir, error)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The text after the first trace line that begins with the prefix; empty when none.
+std::string traced(const std::string& out, const std::string& prefix) {
+  for (const std::string& line : e2e::lines(out)) {
+    if (line.rfind(prefix, 0) == 0) return line.substr(prefix.size());
+  }
+  return std::string();
+}
+
+// The VM says nothing about a cache that does not fit, because it never gets one.
+void expectNoVmComplaint(const e2e::RunResult& r) {
+  for (const std::string* text : {&r.out, &r.err}) {
+    EXPECT_FALSE(contains(*text, "[warning]")) << *text;
+    EXPECT_FALSE(contains(*text, "[error")) << *text;
+    EXPECT_FALSE(contains(*text, "A fatal error")) << *text;
+  }
+}
+
+// An application in lib/app.jar with its caches in cache/, on the installation under test.
+class StartupCache : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    if (!e2e::fileExists(GetParam() + "/lib/server/libjvm.so")) GTEST_SKIP() << "no installation at " << GetParam();
+    std::string classes = tree.copyClasses();
+    tree.makeDir("lib");
+    auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar", {"jar", "cf", tree.path("lib/app.jar"), "-C", classes, "."},
+                               Env(), e2e::RunOptions());
+    ASSERT_EQ(jar.status, 0) << jar.err;
+    cacheDir = tree.path("cache");
+  }
+
+  void configure(const std::string& more, const std::string& mainClass = "RunProbe") const {
+    tree.writeConfig("javahome " + GetParam() + "\nmainclass " + mainClass + "\naddjars ../lib\n" + more);
+  }
+  // The finished caches (no record, lock or temporary file).
+  std::vector<std::string> caches() const {
+    std::vector<std::string> found;
+    for (const std::string& name : listing(cacheDir)) {
+      if (name.ends_with(".jsa") || name.ends_with(".aot")) found.push_back(name);
+    }
+    return found;
+  }
+  std::vector<std::string> leftovers() const {
+    std::vector<std::string> found;
+    for (const std::string& name : listing(cacheDir)) {
+      if (contains(name, ".tmp-")) found.push_back(name);
+    }
+    return found;
+  }
+  bool aot() const { return GetParam() == kJdk25; }
+
+  AppTree tree;
+  std::string cacheDir;
+};
+
+TEST_P(StartupCache, FirstRunMakesSecondMapsClassPathChangeReplaces) {
+  configure("startupcache ../cache\n");
+  auto first = tree.run({"args", "one"}, traced());
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(e2e::hasLine(first.out, "arg[0]=006f 006e 0065")) << first.out;
+  const std::string made = traced(first.out, "Startup cache: making ");
+  ASSERT_FALSE(made.empty()) << first.out;
+  EXPECT_EQ(made.rfind(cacheDir + "/app-", 0), 0u) << made;
+  EXPECT_TRUE(e2e::hasLine(first.out, "Startup cache: " + made + " is ready")) << first.out;
+  EXPECT_EQ(caches(), std::vector<std::string>{fs::path(made).filename().string()});
+  EXPECT_TRUE(e2e::fileExists(made + ".record"));
+  EXPECT_TRUE(leftovers().empty());
+
+  // Logging does not change the state; the VM's own log shows the class mapped from it.
+  const std::string log = tree.path("classload.log");
+  auto second = tree.run({"-Xlog:class+load=info:file=" + log, "args"}, traced());
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(e2e::hasLine(second.out, "Startup cache: using " + made)) << second.out;
+  const std::string useOption = (aot() ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") + made;
+  EXPECT_TRUE(contains(second.out, "'" + useOption + "'")) << second.out;
+  EXPECT_TRUE(contains(e2e::readFile(log), "RunProbe source: shared objects file")) << e2e::readFile(log);
+  expectNoVmComplaint(second);
+
+  // The java command uses the same cache, and runs.
+  auto script = tree.run({"+javacmd", "args"});
+  ASSERT_EQ(script.status, 0) << script.err;
+  EXPECT_TRUE(contains(script.out, " " + useOption + " ")) << script.out;
+  auto java = e2e::runProgram("/bin/sh", {"sh", "-c", script.out}, Env(), e2e::RunOptions());
+  EXPECT_EQ(java.status, 0) << java.err;
+  EXPECT_TRUE(contains(java.out, "cwd=")) << java.out;
+  expectNoVmComplaint(java);
+
+  // Another jar on the class path: a new cache, and the old one is gone.
+  fs::copy_file(tree.path("lib/app.jar"), tree.path("lib/more.jar"));
+  auto third = tree.run({"args"}, traced());
+  ASSERT_EQ(third.status, 0) << third.err;
+  const std::string remade = traced(third.out, "Startup cache: making ");
+  ASSERT_FALSE(remade.empty()) << third.out;
+  EXPECT_NE(remade, made);
+  EXPECT_TRUE(e2e::hasLine(third.out, "Startup cache: removed stale file " + made)) << third.out;
+  EXPECT_EQ(caches(), std::vector<std::string>{fs::path(remade).filename().string()});
+  EXPECT_FALSE(e2e::fileExists(made + ".record"));
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_P(StartupCache, RestartUsesTheCacheOfTheGenerationBefore) {
+  configure("startupcache ../cache\nrestartonexit 3\n");
+  const std::string generations = tree.path("generations");
+  auto r = tree.run({"restart", generations, "2", "3", "exit"}, traced());
+  EXPECT_EQ(r.status, 7) << r.err;
+  EXPECT_EQ(e2e::lines(e2e::readFile(generations)).size(), 2u);
+  const std::string made = traced(r.out, "Startup cache: making ");
+  ASSERT_FALSE(made.empty()) << r.out;
+  const std::vector<std::string> all = e2e::lines(r.out);
+  auto at = [&](const std::string& line) { return std::find(all.begin(), all.end(), line) - all.begin(); };
+  EXPECT_LT(at("Startup cache: " + made + " is ready"), at("Startup cache: using " + made)) << r.out;
+  EXPECT_LT(at("Startup cache: using " + made), static_cast<long>(all.size())) << r.out;
+  expectNoVmComplaint(r);
+}
+
+TEST_P(StartupCache, TwoInstancesAtOnceBothStartAndOneCacheResults) {
+  configure("startupcache ../cache\n", "SignalApp");
+  Child a = tree.start({}, traced());
+  ASSERT_TRUE(a.waitForLine("ready")) << a.out() << a.err();
+  Child b = tree.start({}, traced());
+  ASSERT_TRUE(b.waitForLine("ready")) << b.out() << b.err();
+  // The second started while the first was still making the cache: it makes its own.
+  EXPECT_FALSE(traced(b.out(), "Startup cache: making ").empty()) << b.out();
+  EXPECT_TRUE(caches().empty()) << "nothing is published before a VM ends";
+  a.write("done\n");
+  b.write("done\n");
+  auto ra = a.wait(120);
+  auto rb = b.wait(120);
+  // SignalApp's own status.
+  EXPECT_EQ(ra.status, 7) << ra.err;
+  EXPECT_EQ(rb.status, 7) << rb.err;
+  EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
+  auto next = tree.run({}, traced(), withInput("done\n"));
+  EXPECT_EQ(next.status, 7) << next.err;
+  EXPECT_FALSE(traced(next.out, "Startup cache: using ").empty()) << next.out;
+  expectNoVmComplaint(next);
+}
+
+TEST_P(StartupCache, ForcedExitLeavesNoPartialFile) {
+  configure("startupcache ../cache\noptions handleexit\n", "SignalApp");
+  Child child = tree.start({"linger"}, traced());
+  ASSERT_TRUE(child.waitForLine("destroy waiting")) << child.out() << child.err();
+  ASSERT_TRUE(child.signal(SIGINT));
+  ASSERT_TRUE(child.waitUntil([&] { return contains(child.err(), "another interrupt will force"); }));
+  ASSERT_TRUE(child.signal(SIGTERM));
+  auto r = child.wait();
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(contains(r.err, "Forcing process exit")) << r.err;
+  EXPECT_TRUE(caches().empty());
+  EXPECT_TRUE(leftovers().empty());
+  // The next start makes the cache afresh.
+  auto next = tree.run({}, traced(), withInput("done\n"));
+  EXPECT_EQ(next.status, 7) << next.err;
+  EXPECT_FALSE(traced(next.out, "Startup cache: making ").empty()) << next.out;
+  EXPECT_EQ(caches().size(), 1u);
+}
+
+TEST_P(StartupCache, OrderlyStopBySignalWritesTheCache) {
+  configure("startupcache ../cache\n", "SignalApp");
+  Child child = tree.start({}, traced());
+  ASSERT_TRUE(child.waitForLine("ready")) << child.out() << child.err();
+  ASSERT_TRUE(child.signal(SIGTERM));
+  auto r = child.wait(120);
+  // The VM's own shutdown races main's return (the interrupted read ends it): whichever
+  // end comes first publishes the cache, and main's status decides, as ever.
+  EXPECT_EQ(r.status, 7) << r.err;
+  const std::string made = traced(r.out, "Startup cache: making ");
+  EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: " + made + " is ready")) << r.out;
+  EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_P(StartupCache, TroubleStartsWithoutACacheAndSaysWhy) {
+  // A directory that cannot be made: one line, and the application runs.
+  tree.writeFile("plainfile", "x");
+  configure("startupcache ../plainfile/cache\n");
+  auto unwritable = tree.run({"args"}, traced());
+  EXPECT_EQ(unwritable.status, 0) << unwritable.err;
+  EXPECT_TRUE(contains(unwritable.out, "Startup cache not used: the directory " + tree.path("plainfile/cache")))
+      << unwritable.out;
+  EXPECT_EQ(e2e::countLines(unwritable.err, "Warning: the startup cache directory '" + tree.path("plainfile/cache") +
+                                                "' cannot be made or written (Not a directory); starting without a cache."),
+            1u)
+      << unwritable.err;
+  EXPECT_FALSE(contains(unwritable.out, "-XX:")) << unwritable.out;
+
+  // A class directory on the class path: one line for this state, not again.
+  configure("startupcache ../cache\naddpath ../classes\n");
+  const std::string classDirLine = "Warning: the class path holds the class directory '" + tree.path("classes") +
+                                   "', which the VM cannot cache; put its classes in a jar to use the startup cache.";
+  auto classDir = tree.run({"args"}, traced());
+  EXPECT_EQ(classDir.status, 0) << classDir.err;
+  EXPECT_EQ(e2e::countLines(classDir.err, classDirLine), 1u) << classDir.err;
+  EXPECT_FALSE(contains(classDir.out, "-XX:")) << classDir.out;
+  auto classDirAgain = tree.run({"args"}, traced());
+  EXPECT_EQ(classDirAgain.status, 0) << classDirAgain.err;
+  EXPECT_FALSE(contains(classDirAgain.err, "Warning:")) << classDirAgain.err;
+  EXPECT_TRUE(caches().empty());
+
+  // A damaged cache (cut short, as a full disk or a copy might leave it) is never mapped.
+  configure("startupcache ../cache\n");
+  auto made = tree.run({"args"}, traced());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string cache = traced(made.out, "Startup cache: making ");
+  ASSERT_TRUE(e2e::fileExists(cache)) << made.out;
+  fs::resize_file(cache, fs::file_size(cache) / 2);
+  auto damaged = tree.run({"args"}, traced());
+  EXPECT_EQ(damaged.status, 0) << damaged.err;
+  EXPECT_TRUE(e2e::hasLine(damaged.out, "Startup cache " + cache +
+                                            " does not match its record; removing it and starting without a cache"))
+      << damaged.out;
+  EXPECT_FALSE(contains(damaged.out, "-XX:SharedArchiveFile=") || contains(damaged.out, "-XX:AOTCache=")) << damaged.out;
+  EXPECT_TRUE(contains(damaged.out, "cwd=")) << damaged.out;
+  expectNoVmComplaint(damaged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param == kJdk25 ? std::string("Release25") : std::string("Release17");
+                         });
+
+}  // namespace
