@@ -17,6 +17,7 @@
 #include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_natives.h"
+#include "process_end.h"
 #include "signals.h"
 #include "trace.h"
 
@@ -97,6 +98,7 @@ int32_t jsvCreateJVM() {
       return kExitFailure;
     }
   }
+  hmdVmCreated();
   ut_tproda("JVM created");
 
   code = jsvCheckJVM();
@@ -112,7 +114,11 @@ int32_t jsvDestroyJVM() {
   if (jvm != nullptr) {
     abortPhase = kAbortDestroying;
     jvm->DestroyJavaVM();
-    abortPhase = kAbortIdle;
+    // The VM's own signal handlers now point at a destroyed VM: stop signals end the
+    // process from here on. Before the phase goes back to 0, so that an interrupt that
+    // finds it there knows the VM is gone.
+    hmdVmEnded();
+    if (abortPhase.exchange(kAbortIdle) == kAbortForcing) hmdWaitForEnd();
   }
   jvm = nullptr;
   env = nullptr;

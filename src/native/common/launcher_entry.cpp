@@ -6,6 +6,9 @@
 //                                          only at process start), start again
 //   result == configured restart code   -> the application asked to be restarted
 // The VM's exit hook (System.exit) applies the same rule from the VM's own thread.
+//
+// Whichever of the main thread, the exit hook and a forced exit gets to the end first
+// ends (or re-executes) the process; the others wait for it (process_end.h).
 
 #include "launcher_entry.h"
 
@@ -27,6 +30,7 @@
 #include "launch_sequence.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "process_end.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -91,13 +95,16 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   // and a bare argv[0] that search could run a file of the same name in the working
   // directory. The argument vector, argv[0] included, goes over as received.
   const std::string launcher = hmdGetFullLauncherFileName(std::string::npos);
-  execv(launcher.c_str(), original_argv);
-  int error = errno;
+  int error = hmdReexec(launcher.c_str(), original_argv);
   std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);
   return error;
 }
 
 void JVMExitHandler(int32_t status) {
+  // The main thread or a forced exit may be ending the process already; then this
+  // thread waits for that end. From here a stop signal cancels a restart.
+  hmdClaimEnd();
+  hmdVmEnded();
   restartCode = cfgGetRestartOnExitCode();
   japTerm();
   ut_tproda("VM exited with java.lang.System.exit(%d)", status);
@@ -105,16 +112,19 @@ void JVMExitHandler(int32_t status) {
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }
-  std::exit(checkForRestart(status, false));
+  hmdEndProcess(checkForRestart(status, false));
 }
 
 void atExitHandler() {
+  hmdRemoveFilesAtEnd();
   if (returned_thru_main) return;
   if (std::optional<std::string> file = cfgGetExportEnv()) hmdDeleteTempFile(*file);
   ut_tproda("C runtime exit() was called");
 }
 
 int launcherMain(int argc, char** argv) {
+  // Before anything opens a descriptor or a signal can find the default disposition.
+  hmdProcessStart();
   inheritedDescriptors = openDescriptors();
   bool reexecByte = false;
   // Before the environment snapshot, so that neither it nor the VM sees the marker.
@@ -132,7 +142,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (argc < 1 || argv[0] == nullptr || !hmdSetApplicationHome(argv[0], home)) {
     std::fputs("Can't get home directory\n", stderr);
-    std::exit(kExitNoHome);
+    hmdEndProcess(kExitNoHome);
   }
 
   LaunchContext context;
@@ -146,5 +156,5 @@ int launcherMain(int argc, char** argv) {
 
   utlTerm();
   returned_thru_main = true;
-  return checkForRestart(result, reexecByte);
+  hmdEndProcess(checkForRestart(result, reexecByte));
 }
