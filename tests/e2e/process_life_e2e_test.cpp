@@ -120,6 +120,17 @@ std::string mainThreadSyscall(pid_t pid) {
   return e2e::readFile("/proc/" + std::to_string(pid) + "/syscall");
 }
 
+// Whether the process catches all four stop signals (its end handlers are armed).
+bool handlersArmed(pid_t pid) {
+  const std::string status = e2e::readFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("SigCgt:");
+  if (at == std::string::npos) return false;
+  const unsigned long long caught = std::stoull(status.substr(at + 7, 17), nullptr, 16);
+  const unsigned long long four = (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGQUIT - 1)) |
+                                  (1ULL << (SIGTERM - 1));
+  return (caught & four) == four;
+}
+
 }  // namespace
 
 // Started with descriptors 0, 1 and 2 closed, an application that writes much to
@@ -325,10 +336,16 @@ TEST(ProcessLife, StormOfSignalsAcrossWholeLivesGivesOnlyDefinedOutcomes) {
     std::mt19937 random(static_cast<unsigned>(20261209 + run));
     const std::string counter = app.tree.path("counter" + std::to_string(run));
     Child child = app.tree.start({counter, run % 2 == 0 ? "restart-exit" : "restart-return"}, traced());
+    // Signals from the first instruction of main on: before it the dynamic linker runs,
+    // where no program can catch a signal yet.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!handlersArmed(child.pid()) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
     const int kinds[] = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
     const int signals = 1 + static_cast<int>(random() % 3);
     for (int i = 0; i < signals; ++i) {
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 150000));
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 250000));
       child.signal(kinds[random() % 4]);
     }
     return child.wait(60);
