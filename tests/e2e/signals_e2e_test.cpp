@@ -453,12 +453,14 @@ TEST(Signals, ThousandSignalsAtRandomMomentsGiveOnlyTheDefinedOutcomes) {
   EXPECT_EQ(occurrences(r.err, "Forcing process exit before orderly shutdown is complete.\n"), 1u) << r.err;
   const size_t interrupts = occurrences(r.out, handling(SIGHUP)) + occurrences(r.out, handling(SIGINT)) +
                             occurrences(r.out, handling(SIGTERM));
-  // Every call but the one that the first interrupt of the destroy wait makes came
-  // before main returned.
+  // Every call came before main returned, but the one that the first interrupt of the
+  // destroy wait makes (which the forced exit may overtake).
   const size_t calls = occurrences(r.out, "cleanup true ");
-  EXPECT_GE(calls, 2u);
+  EXPECT_GE(calls, 1u);
   EXPECT_LE(calls, interrupts);
-  EXPECT_TRUE(contains(r.out, "cleanups " + std::to_string(calls - 1) + "\n")) << r.out;
+  EXPECT_TRUE(contains(r.out, "cleanups " + std::to_string(calls) + "\n") ||
+              contains(r.out, "cleanups " + std::to_string(calls - 1) + "\n"))
+      << r.out;
   EXPECT_TRUE(contains(r.out, "Returned from main class with status 7\n"));
   EXPECT_FALSE(contains(r.out, "JVM destroyed"));
 }
