@@ -323,8 +323,8 @@ TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
   }
 }
 
-// Interrupts and quits at random moments from exec to exit, across a restart, 200
-// runs, four at a time: only the defined statuses, no death by a signal, no hang, no
+// Interrupts and quits at random moments from exec to exit, across a restart and the
+// destroy wait, 200 runs, four at a time: only the defined statuses, no death by a signal, no hang, no
 // file left.
 TEST(ProcessLife, StormOfSignalsAcrossWholeLivesGivesOnlyDefinedOutcomes) {
   constexpr int kRuns = 200;
@@ -335,7 +335,10 @@ TEST(ProcessLife, StormOfSignalsAcrossWholeLivesGivesOnlyDefinedOutcomes) {
   auto one = [&](int run) {
     std::mt19937 random(static_cast<unsigned>(20261209 + run));
     const std::string counter = app.tree.path("counter" + std::to_string(run));
-    Child child = app.tree.start({counter, run % 2 == 0 ? "restart-exit" : "restart-return"}, traced());
+    // Half the runs leave a thread that the destruction waits for: interrupts then meet
+    // the destroy wait, its forced exit and the destroy's return.
+    Child child = app.tree.start(
+        {counter, run % 2 == 0 ? "restart-exit" : "restart-return", run % 4 < 2 ? "" : "linger"}, traced());
     // Signals from the first instruction of main on: before it the dynamic linker runs,
     // where no program can catch a signal yet.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -12,7 +12,8 @@ import java.nio.file.Paths;
 //   fill            says "ready", waits for a line on standard input, writes the third
 //                   argument's number of bytes to standard output and returns with
 //                   getExitStatus 5
-// Every later generation prints its signal dispositions and returns with status 0.
+// Every later generation prints its signal dispositions and returns with status 0. A
+// third argument "linger" leaves a non-daemon thread that ends 80 ms after main.
 public class LifeApp {
   private static int status;
   private static volatile boolean restartOnStop;
@@ -36,6 +37,15 @@ public class LifeApp {
       if (line.startsWith("SigIgn:") || line.startsWith("SigBlk:")) {
         System.out.println("generation " + generation + " " + line.replace("\t", ""));
       }
+    }
+    if (args.length > 2 && args[2].equals("linger")) {
+      new Thread(() -> {
+        try {
+          Thread.sleep(80);
+        } catch (InterruptedException e) {
+          Thread.currentThread().interrupt();
+        }
+      }, "life-app-linger").start();
     }
     if (generation > 1) {
       status = 0;
