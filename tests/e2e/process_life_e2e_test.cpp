@@ -148,6 +148,12 @@ TEST(ProcessLife, ClosedStandardDescriptorsKeepTheSignalsWorking) {
     ASSERT_TRUE(server) << "the server never listened";
     EXPECT_TRUE(canConnect(server->port));
     EXPECT_TRUE(e2e::fileExists(server->exported));
+    // Nothing the launcher or the VM opened took the place of a standard descriptor.
+    for (int fd = 0; fd <= 2; ++fd) {
+      EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(child.pid()) + "/fd/" + std::to_string(fd)),
+                "/dev/null")
+          << fd;
+    }
     ASSERT_TRUE(child.signal(SIGTERM));
     e2e::RunResult r = child.wait(60);
     EXPECT_FALSE(r.timedOut);
