@@ -19,6 +19,7 @@
 #include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_natives.h"
+#include "process_end.h"
 #include "service_notify.h"
 #include "signals.h"
 #include "trace.h"
@@ -144,6 +145,7 @@ int32_t jsvCreateJVM() {
       return kExitFailure;
     }
   }
+  hmdVmCreated();
   ut_tproda("JVM created");
 
   code = jsvCheckJVM();
@@ -160,7 +162,11 @@ int32_t jsvDestroyJVM() {
     abortPhase = kAbortDestroying;
     jvm->DestroyJavaVM();
     hmdServiceVMDestroyed();
-    abortPhase = kAbortIdle;
+    // The VM's own signal handlers now point at a destroyed VM: stop signals end the
+    // process from here on. Before the phase goes back to 0, so that an interrupt that
+    // finds it there knows the VM is gone.
+    hmdVmEnded();
+    if (abortPhase.exchange(kAbortIdle) == kAbortForcing) hmdWaitForEnd();
   }
   jvm = nullptr;
   env = nullptr;

@@ -33,6 +33,7 @@ std::string mainMethod;
 // Read by signal-handling threads while the main method runs.
 std::mutex exitTargetMutex;
 std::optional<ExitTarget> exitTarget;
+std::optional<ExitTarget> finishedExitTarget;
 
 // Read by the VM's exit hook, on the VM's own thread.
 std::atomic<bool> ignoreVMExitCode{false};
@@ -79,6 +80,7 @@ void reportMissingClassPath() {
 
 void setExitTarget(std::optional<ExitTarget> target) {
   std::lock_guard<std::mutex> lock(exitTargetMutex);
+  if (!target && exitTarget) finishedExitTarget = exitTarget;
   exitTarget = std::move(target);
 }
 
@@ -163,6 +165,11 @@ int32_t jsvRunService(const std::string& className, const std::string& method, c
 std::optional<ExitTarget> jsvGetExitTarget() {
   std::lock_guard<std::mutex> lock(exitTargetMutex);
   return exitTarget;
+}
+
+std::optional<ExitTarget> jsvGetFinishedExitTarget() {
+  std::lock_guard<std::mutex> lock(exitTargetMutex);
+  return finishedExitTarget;
 }
 
 bool jsvIgnoreVMExitCode() { return ignoreVMExitCode; }

@@ -43,5 +43,7 @@ int32_t jsvSetSystemProperty(const char* name, const char* value);
 void jsvWriteEnvironment(const std::string& fileName);
 
 // The orderly stop and the stack dump, called from signal-handling threads (jvm_shutdown.cpp).
-void jsvAbortService(bool flag);
+// The signal that asked for the stop (0: none) stops an application without an exit
+// method with System.exit(128 + signal). False when nothing was running to stop.
+bool jsvAbortService(bool flag, int32_t signal = 0);
 void jsvDumpAllStacks();

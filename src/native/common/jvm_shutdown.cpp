@@ -3,29 +3,39 @@
 // What an interrupt does depends on where the VM's life is:
 //   main method running          -> call the exit class's static void <exit method>(boolean)
 //   no main method, no destroy   -> trace and ignore
-//   destroy waiting (phase 1)    -> explain the wait, phase 2
-//   destroy interrupted (2)      -> force the process down with exit(1)
-
+//   destroy waiting (phase 1)    -> explain the wait, start the orderly stop, phase 2
+//   destroy interrupted (2)      -> force the process down with exit(1), phase 3
+//
+// An application that has no exit method (a server that does not know the launcher) is
+// stopped as the VM would stop it on the signal: System.exit(128 + the signal's number),
+// so that its shutdown hooks run.
 #include <jni.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "jni_support.h"
 #include "jvm_discovery.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
+#include "process_end.h"
 #include "service_notify.h"
 #include "startup_cache.h"
 #include "trace.h"
 
 namespace {
 
-void callExitMethod(const ExitTarget& target, bool flag) {
+// System.exit(128 + signal) on the attached thread; it returns only when the VM refuses.
+void stopWithSystemExit(JNIEnv* env, int32_t signal) {
+  LocalRef<jclass> system(env, env->FindClass("java/lang/System"));
+  jmethodID exitMethod = system ? env->GetStaticMethodID(system.get(), "exit", "(I)V") : nullptr;
+  if (exitMethod != nullptr) env->CallStaticVoidMethod(system.get(), exitMethod, static_cast<jint>(128 + signal));
+  jsvDescribeException(env);
+}
+
+void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
   ut_tproda("Shutting down, trying to invoke \"public static void %.*s(boolean)\" of %.*s", ut_textLimit(),
             target.method.c_str(), ut_textLimit(1), target.className.c_str());
   JavaVM* vm = jsvGetJavaVM();
@@ -41,57 +51,79 @@ void callExitMethod(const ExitTarget& target, bool flag) {
   LocalRef<jclass> exitClass(env, env->FindClass(slashed.c_str()));
   if (!exitClass) {
     jsvDescribeException(env);
+    if (signal == 0) return;
+    std::fprintf(stderr, "Exit class %.*s not found; stopping the application with System.exit(%d).\n",
+                 ut_textLimit(), target.className.c_str(), 128 + signal);
+    stopWithSystemExit(env, signal);
     return;
   }
   jmethodID method = env->GetStaticMethodID(exitClass.get(), target.method.c_str(), "(Z)V");
   if (method == nullptr) {
-    // A missing exit method is not an error: nothing is called and nothing printed.
     jsvClearException(env);
+    if (signal == 0) return;
+    std::fprintf(stderr,
+                 "No 'public static void %.*s(boolean)' method in %.*s; stopping the application with "
+                 "System.exit(%d).\n",
+                 ut_textLimit(), target.method.c_str(), ut_textLimit(1), target.className.c_str(), 128 + signal);
+    stopWithSystemExit(env, signal);
     return;
   }
   env->CallStaticVoidMethod(exitClass.get(), method, flag ? JNI_TRUE : JNI_FALSE);
   jsvDescribeException(env);
 }
 
-}  // namespace
-
-void jsvAbortService(bool flag) {
-  if (std::optional<ExitTarget> target = jsvGetExitTarget()) {
-    hmdServiceStopBegins();
-    callExitMethod(*target, flag);
+// The orderly stop once main has returned and the destruction waits for its threads.
+void stopAfterMain(bool flag, int32_t signal) {
+  if (signal == 0) return;
+  if (std::optional<ExitTarget> target = jsvGetFinishedExitTarget()) {
+    callExitMethod(*target, flag, signal);
     return;
   }
-  // Exactly one interrupt moves the destroy wait from 1 to 2; any later one forces the
-  // exit, and one that arrives once the phase is back to 0 is only traced.
+  JavaVM* vm = jsvGetJavaVM();
+  if (vm == nullptr) return;
+  AttachedThread attached(vm);
+  if (attached.env() != nullptr) stopWithSystemExit(attached.env(), signal);
+}
+
+}  // namespace
+
+bool jsvAbortService(bool flag, int32_t signal) {
+  if (std::optional<ExitTarget> target = jsvGetExitTarget()) {
+    hmdServiceStopBegins();
+    callExitMethod(*target, flag, signal);
+    return true;
+  }
+  // Exactly one interrupt moves the destroy wait from 1 to 2 and exactly one from 2 to 3
+  // (forcing); one that arrives once the phase is back to 0 is only traced.
   std::atomic<int32_t>& abortPhase = jsvAbortPhase();
   int32_t phase = abortPhase.load();
   for (;;) {
     if (phase == kAbortIdle) {
       ut_tproda("Not running so skipping shutdown");
-      return;
+      return false;
     }
-    if (phase != kAbortDestroying) break;
-    if (abortPhase.compare_exchange_weak(phase, kAbortInterrupted)) {
-      hmdServiceStopBegins();
-      std::fputs("Shutdown is waiting for all threads to complete. Patience is recommended.\n", stderr);
-      std::fputs("If you're sure it's safe to abort, another interrupt will force a process exit.\n", stderr);
-      return;
-    }
+    // Another interrupt is forcing the exit: this thread waits for it.
+    if (phase == kAbortForcing) hmdWaitForEnd();
+    const int32_t next = phase == kAbortDestroying ? kAbortInterrupted : kAbortForcing;
+    if (abortPhase.compare_exchange_weak(phase, next)) break;
   }
-  // One thread ends the process; exit() run by two threads at once is undefined, so any
-  // other interrupt handled meanwhile waits here for the end.
-  static std::atomic<bool> forcing{false};
-  if (forcing.exchange(true)) {
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  if (phase == kAbortDestroying) {
+    hmdServiceStopBegins();
+    std::fputs("Shutdown is waiting for all threads to complete. Patience is recommended.\n", stderr);
+    std::fputs("If you're sure it's safe to abort, another interrupt will force a process exit.\n", stderr);
+    stopAfterMain(flag, signal);
+    return true;
   }
+  // exit() run by two threads at once is undefined: the main thread, the exit hook and
+  // any other interrupt leave the end to this one.
+  hmdClaimEnd();
   jscDiscardCache();
   std::fputs("Forcing process exit before orderly shutdown is complete.\n", stderr);
   std::fputs(
       "Suggest you check carefully that all child processes have completed and all databases are "
       "consistent.\n",
       stderr);
-  hmdServiceProcessEnds(1);
-  std::exit(1);
+  hmdEndProcess(1);
 }
 
 void jsvDumpAllStacks() {

@@ -15,10 +15,12 @@ JavaVM* jsvGetJavaVM();
 JNIEnv* jsvGetMainEnv();
 
 // 0 normally; 1 while jsvDestroyJVM waits for the VM's threads; raised to 2 by the first
-// interrupt during that wait.
+// interrupt during that wait, and to 3 by the one that forces the exit: a destroy that
+// returns then leaves the end of the process to that interrupt.
 inline constexpr int32_t kAbortIdle = 0;
 inline constexpr int32_t kAbortDestroying = 1;
 inline constexpr int32_t kAbortInterrupted = 2;
+inline constexpr int32_t kAbortForcing = 3;
 std::atomic<int32_t>& jsvAbortPhase();
 
 // The exit class and method of the running application, set while its main method runs
@@ -28,6 +30,9 @@ struct ExitTarget {
   std::string method;
 };
 std::optional<ExitTarget> jsvGetExitTarget();
+// The exit class and method of the application whose main method has returned: the
+// orderly stop while the destruction waits for its threads.
+std::optional<ExitTarget> jsvGetFinishedExitTarget();
 
 // Drops the cached java.lang.System handles once the VM is gone (jvm_check.cpp).
 void jsvForgetSystemClass();

@@ -40,6 +40,8 @@
 #include "path_list.h"
 #include "service_notify.h"
 #include "startup_cache.h"
+#include "process_end.h"
+#include "signals.h"
 #include "trace.h"
 
 namespace {
@@ -234,6 +236,7 @@ int32_t japStart2(LaunchContext& context) {
   if (context.exitHook != nullptr) jopAddParam("exit", reinterpret_cast<void*>(context.exitHook));
 
   // 13-17. Run the application in a VM of our own.
+  hmdSetSignalActions(japSignalActions());
   int32_t code = jsvCreateJVM();
   if (code != 0) return code;
   std::string exitClass = cfgGetExitClass().value_or(std::string());
@@ -264,5 +267,17 @@ void japPrintHelp() {
 }
 
 void japStop(bool flag) { jsvAbortService(flag); }
+
+namespace {
+
+// A stop signal: the orderly stop while the VM runs; once the VM is gone, the end of the
+// process with 128 + the signal's number (a pending restart is cancelled).
+void stopForSignal(int32_t signal) {
+  if (!jsvAbortService(true, signal) && hmdVmHasEnded()) hmdEndBySignal(signal);
+}
+
+}  // namespace
+
+SignalActions japSignalActions() { return SignalActions{.stop = stopForSignal, .dumpStacks = japDumpAllStacks}; }
 
 void japDumpAllStacks() { jsvDumpAllStacks(); }

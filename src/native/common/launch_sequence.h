@@ -27,3 +27,6 @@ std::optional<std::string> japConfigureForSSL(const std::optional<std::string>& 
 void japPrintHelp();
 void japStop(bool flag);
 void japDumpAllStacks();
+// What the signal handling does for a stop signal and for quit.
+struct SignalActions;
+SignalActions japSignalActions();

@@ -14,6 +14,7 @@
 #include "jvm_discovery.h"
 #include "jvm_options.h"
 #include "option_directives.h"
+#include "process_end.h"
 #include "sysinfo.h"
 #include "trace.h"
 
@@ -132,6 +133,11 @@ bool setHeapSize(const std::string& value, const char* flag, bool maximum) {
   return true;
 }
 
+void deleteExportFile(const std::string& name) {
+  hmdDeleteTempFile(name);
+  hmdKeepAtEnd(name);
+}
+
 }  // namespace
 
 void cfgSettingsInit() {
@@ -155,7 +161,7 @@ void cfgSettingsInit() {
 }
 
 void cfgSettingsTerm() {
-  if (exportEnv) hmdDeleteTempFile(*exportEnv);
+  if (exportEnv) deleteExportFile(*exportEnv);
   cfgSettingsInit();
   mainMethod.reset();
   shlibpath.clear();
@@ -273,10 +279,17 @@ bool cfgSetCopyEnv(const std::string& argument) {
 }
 
 bool cfgSetExportEnv(const std::string&) {
-  std::optional<std::string> name = hmdWriteTempFile(std::nullopt);
+  std::optional<std::string> name;
+  {
+    // No stop signal between the file's creation and its registration: it is removed at
+    // every end of the process, a death by signal included.
+    StopSignalsHeld held;
+    name = hmdWriteTempFile(std::nullopt);
+    if (name) hmdRemoveAtEnd(*name);
+  }
   if (!name) return false;
   // A repeated exportenv replaces the file; the one it replaces is not left behind.
-  if (exportEnv) hmdDeleteTempFile(*exportEnv);
+  if (exportEnv) deleteExportFile(*exportEnv);
   exportEnv = name;
   addProperty("vantrel.exportenv=" + *name);
   ut_tproda("\t* Set vantrel.exportenv to <%.*s>", ut_textLimit(), name->c_str());

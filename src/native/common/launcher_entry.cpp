@@ -6,6 +6,9 @@
 //                                          only at process start), start again
 //   result == configured restart code   -> the application asked to be restarted
 // The VM's exit hook (System.exit) applies the same rule from the VM's own thread.
+//
+// Whichever of the main thread, the exit hook and a forced exit gets to the end first
+// ends (or re-executes) the process; the others wait for it (process_end.h).
 
 #include "launcher_entry.h"
 
@@ -28,6 +31,7 @@
 #include "launch_settings.h"
 #include "launcher_location.h"
 #include "pid_file.h"
+#include "process_end.h"
 #include "service_notify.h"
 #include "startup_cache.h"
 #include "string_helpers.h"
@@ -45,6 +49,19 @@ bool returned_thru_main = false;
 int32_t restartCode = 0;
 // Descriptors the process was started with; everything else is closed across exec.
 std::set<int> inheritedDescriptors;
+// Whether the re-execution under way restarts the application (not the library-path one).
+bool reexecIsRestart = false;
+
+// Runs on the thread that ends the process, once: the service manager hears of the end or
+// of the restart, and the pid file outlives a re-execution, which is the same process.
+void atProcessEnd(int32_t status, bool reexec) {
+  if (reexec) {
+    hmdKeepPidFileAcrossReexec();
+    hmdServiceBeforeReexec(reexecIsRestart);
+  } else {
+    hmdServiceProcessEnds(status);
+  }
+}
 
 std::set<int> openDescriptors() {
   std::set<int> fds;
@@ -88,7 +105,6 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
     // Going on from wherever we are is all that is left.
   }
   ut_tproda("Exec'ing '%.*s' to restart server.....", ut_textLimit(), original_argv[0]);
-  hmdServiceBeforeReexec(!(code == 0 && reexecFlag));
   std::fflush(nullptr);
   closeAcquiredDescriptorsOnExec();
   // The file located at start, not a PATH search for argv[0]: with an empty PATH entry
@@ -96,13 +112,17 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   // directory. The argument vector, argv[0] included, goes over as received.
   const std::string launcher = hmdGetFullLauncherFileName(std::string::npos);
   hmdHandToReexec();
-  execv(launcher.c_str(), original_argv);
-  int error = errno;
+  reexecIsRestart = !(code == 0 && reexecFlag);
+  int error = hmdReexec(launcher.c_str(), original_argv);
   std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);
   return error;
 }
 
 void JVMExitHandler(int32_t status) {
+  // The main thread or a forced exit may be ending the process already; then this
+  // thread waits for that end. From here a stop signal cancels a restart.
+  hmdClaimEnd();
+  hmdVmEnded();
   restartCode = cfgGetRestartOnExitCode();
   jscPublishCache();
   japTerm();
@@ -111,24 +131,26 @@ void JVMExitHandler(int32_t status) {
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }
-  status = checkForRestart(status, false);
-  hmdServiceProcessEnds(status);
-  std::exit(status);
+  hmdEndProcess(checkForRestart(status, false));
 }
 
 void atExitHandler() {
   hmdRemovePidFile();
+  hmdRemoveFilesAtEnd();
   if (returned_thru_main) return;
   if (std::optional<std::string> file = cfgGetExportEnv()) hmdDeleteTempFile(*file);
   ut_tproda("C runtime exit() was called");
 }
 
 int launcherMain(int argc, char** argv) {
+  // Before anything opens a descriptor or a signal can find the default disposition.
+  hmdProcessStart();
   inheritedDescriptors = openDescriptors();
   bool reexecByte = false;
   // Before the environment snapshot, so that neither it nor the VM sees the marker.
   hmdTakeReexecMarker();
   hmdServiceTakeEnvironment();
+  hmdSetEndListener(atProcessEnd);
 
   if (std::atexit(atExitHandler) != 0) {
     std::fputs("Warning: Failed to register atexit() handler\n", stdout);
@@ -142,7 +164,7 @@ int launcherMain(int argc, char** argv) {
   std::string home;
   if (argc < 1 || argv[0] == nullptr || !hmdSetApplicationHome(argv[0], home)) {
     std::fputs("Can't get home directory\n", stderr);
-    std::exit(kExitNoHome);
+    hmdEndProcess(kExitNoHome);
   }
 
   LaunchContext context;
@@ -156,7 +178,5 @@ int launcherMain(int argc, char** argv) {
 
   utlTerm();
   returned_thru_main = true;
-  int32_t status = checkForRestart(result, reexecByte);
-  hmdServiceProcessEnds(status);
-  return status;
+  hmdEndProcess(checkForRestart(result, reexecByte));
 }

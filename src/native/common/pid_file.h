@@ -12,6 +12,9 @@
 // process that is gone, or by this process before a re-execution, is replaced.
 bool hmdWritePidFile(const std::string& path);
 
+// A re-execution keeps the file: the new image is the same process and writes it again.
+void hmdKeepPidFileAcrossReexec();
+
 // Removes the file this process wrote, if it still holds this process's id. Safe to call
 // any number of times, and when no file was written.
 void hmdRemovePidFile();

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "process_end.h"
 #include "trace.h"
 
 namespace {
@@ -95,7 +96,13 @@ bool hmdWritePidFile(const std::string& path) {
   ut_tproda("Wrote pid file '%.*s'", ut_textLimit(), path.c_str());
   writtenPath = path;
   removed = false;
+  // Also removed when a stop signal ends the process before any handler of ours runs.
+  hmdRemoveAtEnd(path);
   return true;
+}
+
+void hmdKeepPidFileAcrossReexec() {
+  if (!writtenPath.empty()) hmdKeepAtEnd(writtenPath);
 }
 
 void hmdRemovePidFile() {

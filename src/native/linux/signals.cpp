@@ -12,7 +12,8 @@
 //                                                       | trace lines
 //                                                       v
 //                                                     detached worker
-//                                                       | japStop / japDumpAllStacks
+//                                                       | the stop or dump action the
+//                                                       | launch sequence gave
 //                                                       | re-arm the signal
 //
 // The handler is not installed with SA_RESETHAND: in a process with many threads a second
@@ -22,28 +23,32 @@
 //
 // Creating a thread or formatting a trace line is not async-signal-safe, so the handler
 // leaves both to the watcher, which is started when the table is installed and reads one
-// event per write.
+// event per write; anything else that reaches the pipe is skipped.
+//
+// Once the VM has ended, the table hands the signals to the end of the process
+// (process_end.h): a stop signal ends it with 128 + its number, quit does nothing.
 
 #include "signals.h"
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sched.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "jvm_discovery.h"
 #include "jvm_service.h"
-#include "launch_sequence.h"
 #include "option_directives.h"
+#include "process_end.h"
 #include "trace.h"
 
 namespace {
@@ -93,6 +98,11 @@ int pipeRead = -1;
 std::atomic<int> pipeWrite{-1};
 pthread_t watcher{};
 bool watcherRunning = false;
+
+SignalActions actions;
+
+// Waits for the watcher to take the stop event: a full pipe is read meanwhile.
+constexpr int kStopTries = 2000;
 
 // The row index of the name, ignoring case; numSignals when there is none.
 size_t findSignal(std::string_view name) {
@@ -188,7 +198,10 @@ void* watcherMain(void*) {
     Event event{};
     const ssize_t n = read(pipeRead, &event, sizeof event);
     if (n < 0 && errno == EINTR) continue;
-    if (n != static_cast<ssize_t>(sizeof event) || event.kind == EventKind::kStop) break;
+    if (n <= 0) break;
+    if (n != static_cast<ssize_t>(sizeof event)) continue;
+    if (event.kind == EventKind::kStop && event.signal == 0) break;
+    if (findSignal(event.signal) == numSignals) continue;
     switch (event.kind) {
       case EventKind::kHandle:
         if (event.signal != SIGQUIT) ut_tproda("Handling signal [%d]", event.signal);
@@ -202,7 +215,7 @@ void* watcherMain(void*) {
         ut_tproda("No signal handler to delegate to");
         ut_tproda("Reinstated Signal Handler");
         break;
-      case EventKind::kStop:
+      default:
         break;
     }
   }
@@ -248,9 +261,34 @@ bool startWatcher() {
 void stopWatcher() {
   if (!watcherRunning) return;
   // The watcher keeps reading, so a full pipe only delays the stop event.
-  while (!post({.signal = 0, .kind = EventKind::kStop}) && (errno == EAGAIN || errno == EINTR)) sched_yield();
-  pthread_join(watcher, nullptr);
+  bool posted = false;
+  for (int i = 0; i < kStopTries && !posted; ++i) {
+    posted = post({.signal = 0, .kind = EventKind::kStop});
+    if (!posted && errno != EAGAIN && errno != EINTR) break;
+    if (!posted) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (posted) {
+    pthread_join(watcher, nullptr);
+  } else {
+    pthread_detach(watcher);
+  }
   watcherRunning = false;
+}
+
+// Events the watcher left in the pipe once it stopped: a stop signal among them ends the
+// process when the VM is gone, as one delivered now would.
+void takeLeftEvents() {
+  if (pipeRead < 0 || !hmdVmHasEnded()) return;
+  fcntl(pipeRead, F_SETFL, fcntl(pipeRead, F_GETFL) | O_NONBLOCK);
+  Event event{};
+  for (int i = 0; i < kStopTries; ++i) {
+    const ssize_t n = read(pipeRead, &event, sizeof event);
+    if (n < 0 && errno == EINTR) continue;
+    if (n != static_cast<ssize_t>(sizeof event)) break;
+    if (event.kind == EventKind::kHandle && event.signal != SIGQUIT && findSignal(event.signal) != numSignals) {
+      hmdEndBySignal(event.signal);
+    }
+  }
 }
 
 void installTable() {
@@ -273,7 +311,13 @@ void restoreTable() {
   std::lock_guard<std::mutex> lock(armLock);
   if (!sigHandlerInstalled.load()) return;
   sigHandlerInstalled.store(false);
-  for (size_t i = 0; i < numSignals; ++i) sigaction(signals[i].number, &previous[i], nullptr);
+  // The VM's handlers would point at a destroyed VM; once it is gone the end of the
+  // process takes the signals.
+  const bool vmEnded = hmdVmHasEnded();
+  for (size_t i = 0; i < numSignals; ++i) {
+    const struct sigaction action = vmEnded ? hmdEndAction(signals[i].number) : previous[i];
+    sigaction(signals[i].number, &action, nullptr);
+  }
 }
 
 }  // namespace
@@ -282,6 +326,7 @@ bool hmdSetSignalIgnore(std::string_view name) {
   const size_t i = findSignal(name);
   if (i == numSignals) return false;
   ignored[i] = true;
+  hmdIgnoreFromNowOn(signals[i].number);
   ut_tproda("Ignoring sig%s", signals[i].name);
   return true;
 }
@@ -299,7 +344,10 @@ void hmdSignalsReset() {
   previous.fill({});
   for (std::atomic<bool>& flag : handling) flag.store(false);
   quitDumpsStacks.store(false);
+  actions = SignalActions();
 }
+
+void hmdSetSignalActions(const SignalActions& given) { actions = given; }
 
 int32_t hmdBeforeCreateJVM() {
   // A launcher started under nohup finds hang-up ignored; it ignores interrupts too.
@@ -307,6 +355,8 @@ int32_t hmdBeforeCreateJVM() {
   sigaction(SIGHUP, nullptr, &hangup);
   if ((hangup.sa_flags & SA_SIGINFO) == 0 && hangup.sa_handler == SIG_IGN) {
     setIgnored(SIGINT);
+    hmdIgnoreFromNowOn(SIGINT);
+    hmdIgnoreFromNowOn(SIGHUP);
     ut_tproda("Running nohup'd so also ignore SIGINT");
     ignored[findSignal(SIGINT)] = true;
     ignored[findSignal(SIGHUP)] = true;
@@ -331,6 +381,7 @@ int32_t hmdAfterCreateJVM() {
 int32_t hmdAfterDestoryJVM() {
   restoreTable();
   stopWatcher();
+  takeLeftEvents();
   return 0;
 }
 
@@ -338,6 +389,12 @@ void hmdSignalHandler(int signal, siginfo_t* info, void* context) {
   const size_t row = findSignal(signal);
   if (row == numSignals) return;
   const int savedErrno = errno;
+  if (hmdVmHasEnded()) {
+    // Delivered to the table as the VM's end handed the signals over.
+    if (signal != SIGQUIT) hmdEndBySignal(signal);
+    errno = savedErrno;
+    return;
+  }
   setIgnored(signal);
   if (handling[row].exchange(true)) {
     // A second delivery that overtook the first one's "ignore".
@@ -367,9 +424,9 @@ void hmdSignalHandler(int signal, siginfo_t* info, void* context) {
 
 int32_t hmdSignalHandlerThread(int32_t signal) {
   if (signal == SIGQUIT) {
-    japDumpAllStacks();
-  } else {
-    japStop(true);
+    if (actions.dumpStacks != nullptr) actions.dumpStacks();
+  } else if (actions.stop != nullptr) {
+    actions.stop(signal);
   }
   ut_tproda("Completed handling of signal [%d]", signal);
   if (rearm(signal)) ut_tproda("Reinstated Signal Handler");

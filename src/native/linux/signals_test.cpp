@@ -21,6 +21,7 @@
 
 #include "jvm_discovery.h"
 #include "jvm_options.h"
+#include "launch_sequence.h"
 #include "option_directives.h"
 #include "test_support.h"
 #include "trace.h"
@@ -134,6 +135,7 @@ class Signals : public testsupport::LauncherModules {
   void SetUp() override {
     LauncherModules::SetUp();
     hmdSignalsReset();
+    hmdSetSignalActions(japSignalActions());
     for (size_t i = 0; i < kTableSignals.size(); ++i) {
       sigaction(kTableSignals[i], nullptr, &saved_[i]);
       setDisposition(kTableSignals[i], SIG_DFL);
