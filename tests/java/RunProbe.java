@@ -82,6 +82,11 @@ public class RunProbe {
           printStatusIds();
         }
         break;
+      case "getenv":
+        for (String name : rest) {
+          System.out.println("getenv " + name + "=" + System.getenv(name));
+        }
+        break;
       case "env":
         Path file = Paths.get(System.getProperty("vantrel.exportenv"));
         System.out.println("file=" + file);

@@ -58,6 +58,7 @@ void atProcessEnd(int32_t status, bool reexec) {
   if (reexec) {
     hmdKeepPidFileAcrossReexec();
     hmdServiceBeforeReexec(reexecIsRestart);
+    jscHandToReexec();
   } else {
     hmdServiceProcessEnds(status);
   }
@@ -150,6 +151,7 @@ int launcherMain(int argc, char** argv) {
   // Before the environment snapshot, so that neither it nor the VM sees the marker.
   hmdTakeReexecMarker();
   hmdServiceTakeEnvironment();
+  jscTakeEnvironment();
   hmdSetEndListener(atProcessEnd);
 
   if (std::atexit(atExitHandler) != 0) {

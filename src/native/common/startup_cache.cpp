@@ -53,7 +53,10 @@ std::atomic<bool> settled{true};
 std::mutex stateLock;
 
 // Tells a restarted generation that the refusal line for this state was already given.
+// It travels in the environment only across the re-execution, never to the VM.
 constexpr const char* kNoticeVariable = "LAUNCHER_STARTUPCACHE_NOTICE";
+// The state whose refusal line this process (or the generation before it) gave.
+std::string noticedState;
 constexpr size_t kHeaderDigestBytes = 4096;
 
 uint64_t fnv1a(std::string_view text, uint64_t hash = 0xcbf29ce484222325ULL) {
@@ -158,11 +161,10 @@ bool makeDirectories(const std::string& path) {
 
 // One line on standard error for a refusal the operator can act on, once per state: a
 // marker in the cache directory (where it can be written) and, for the generations a
-// restart starts, the environment.
+// restart starts, what the generation before handed on.
 void notice(const std::string& state, const std::string& marker, const std::string& line) {
-  const char* given = std::getenv(kNoticeVariable);
-  if (given != nullptr && state == given) return;
-  ::setenv(kNoticeVariable, state.c_str(), 1);
+  if (state == noticedState) return;
+  noticedState = state;
   if (!marker.empty()) {
     if (::access(marker.c_str(), F_OK) == 0) return;
     int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -448,4 +450,14 @@ void jscPublishCache() {
 void jscDiscardCache() {
   std::lock_guard<std::mutex> guard(stateLock);
   discardLocked();
+}
+
+void jscTakeEnvironment() {
+  const char* given = std::getenv(kNoticeVariable);
+  noticedState = given != nullptr ? given : "";
+  ::unsetenv(kNoticeVariable);
+}
+
+void jscHandToReexec() {
+  if (!noticedState.empty()) ::setenv(kNoticeVariable, noticedState.c_str(), 1);
 }

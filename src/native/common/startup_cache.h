@@ -41,3 +41,8 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions);
 void jscPublishCache();
 // The process is forced down: the cache being made is dropped.
 void jscDiscardCache();
+
+// At start, before the environment snapshot: takes the note of a refusal line already
+// given out of the environment. Before a re-execution: hands it to the new image.
+void jscTakeEnvironment();
+void jscHandToReexec();
