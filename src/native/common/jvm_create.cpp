@@ -159,7 +159,9 @@ int32_t jsvCreateJVM() {
 
 int32_t jsvDestroyJVM() {
   if (jvm != nullptr) {
-    abortPhase = kAbortDestroying;
+    // Already so when main has returned; an interrupt counted since then stays counted.
+    int32_t idle = kAbortIdle;
+    abortPhase.compare_exchange_strong(idle, kAbortDestroying);
     jvm->DestroyJavaVM();
     hmdServiceVMDestroyed();
     // The VM's own signal handlers now point at a destroyed VM: stop signals end the

@@ -100,6 +100,15 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
   return status;
 }
 
+// Once main has returned the VM's destruction follows: an interrupt from here on is
+// handled as during the destroy wait (explained, and the orderly stop started), so that
+// none falls into the gap before the destruction begins and is skipped.
+void mainEnded() {
+  setExitTarget(std::nullopt);
+  int32_t idle = kAbortIdle;
+  jsvAbortPhase().compare_exchange_strong(idle, kAbortDestroying);
+}
+
 int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   jclass rawClass = nullptr;
   jmethodID method = nullptr;
@@ -117,6 +126,7 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   ut_tcommit();
   hmdServiceMainCalled(jsvGetJavaVM());
   env->CallStaticVoidMethod(cls.get(), method, args);
+  mainEnded();
 
   // An application whose main method throws has failed, whatever getExitStatus says.
   bool threw = jsvDescribeException(env);
