@@ -338,6 +338,16 @@ std::string launcherBinary() { return LAUNCHER_BINARY; }
 std::string javaClassesDir() { return JAVA_CLASSES_DIR; }
 std::string propertyAgentJar() { return PROPERTY_AGENT_JAR; }
 std::string testJdkHome() { return TEST_JDK_HOME; }
+
+std::string jdk25Home() { return "/usr/lib/jvm/temurin-25-jdk-amd64"; }
+
+bool haveJdk25() { return fileExists(jdk25Home() + "/lib/server/libjvm.so"); }
+
+std::vector<std::string> testInstallations() {
+  std::vector<std::string> homes = {testJdkHome()};
+  if (haveJdk25()) homes.push_back(jdk25Home());
+  return homes;
+}
 std::string testJdkArch() { return TEST_JDK_ARCH; }
 std::string fakeJvmLibrary() { return FAKE_JVM_LIBRARY; }
 std::string fakeJvmDumpLibrary() { return FAKE_JVM_DUMP_LIBRARY; }

@@ -150,6 +150,12 @@ std::string javaClassesDir();
 // A Java agent jar whose argument "name=value;..." sets system properties in premain.
 std::string propertyAgentJar();
 std::string testJdkHome();
+// Release 25, a VM without JVM_DumpAllStacks; tests that use it skip, or leave its cases
+// out, when it is not installed.
+std::string jdk25Home();
+bool haveJdk25();
+// The installations a case runs on: the test JDK, and release 25 when it is installed.
+std::vector<std::string> testInstallations();
 std::string testJdkArch();
 std::string fakeJvmLibrary();
 std::string fakeJvmDumpLibrary();

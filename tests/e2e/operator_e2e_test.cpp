@@ -18,7 +18,7 @@ using e2e::RunOptions;
 
 namespace {
 
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+const std::string kJdk25 = e2e::jdk25Home();
 
 std::string appConfig(const std::string& home, const std::string& mainClass) {
   return "javahome " + home + "\naddpath ../classes\nmainclass " + mainClass + "\n";
@@ -95,7 +95,7 @@ TEST(OperatorEnvironment, ApplicationAndItsChildrenInheritNoLauncherVariables) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(e2e::hasLine(r.out, "env|LAUNCHER_ENV_CHECKED=true")) << r.out;
 
-  if (!e2e::fileExists(kJdk25 + "/lib/server/libjvm.so")) GTEST_SKIP() << "no release 25 installation";
+  if (!e2e::haveJdk25()) GTEST_SKIP() << "no release 25 installation";
   const std::string tool = tree.copyLauncher("bin/tool");
   tree.writeFile("bin/tool.config", appConfig(kJdk25, "OperatorProbe"));
   r = tree.run({"spawn", tool, "env"});

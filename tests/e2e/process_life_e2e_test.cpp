@@ -31,14 +31,8 @@ using e2e::Env;
 namespace {
 
 const std::string kJdk = e2e::testJdkHome();
-// A release without JVM_DumpAllStacks; its cases are left out when it is not installed.
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+const std::string kJdk25 = e2e::jdk25Home();
 
-std::vector<std::string> installations() {
-  std::vector<std::string> homes = {kJdk};
-  if (e2e::fileExists(kJdk25 + "/lib/server/libjvm.so")) homes.push_back(kJdk25);
-  return homes;
-}
 
 Env traced() {
   Env env;
@@ -136,7 +130,7 @@ bool handlersArmed(pid_t pid) {
 // Started with descriptors 0, 1 and 2 closed, an application that writes much to
 // System.err is still stopped by one SIGTERM.
 TEST(ProcessLife, ClosedStandardDescriptorsKeepTheSignalsWorking) {
-  for (const std::string& jdk : installations()) {
+  for (const std::string& jdk : e2e::testInstallations()) {
     SCOPED_TRACE(jdk);
     LifeTree app("PlainServer", jdk, "options handleexit\n");
     const std::string info = app.tree.path("info");
@@ -178,7 +172,7 @@ TEST(ProcessLife, RestartStartsFromTheDispositionsTheLauncherWasGiven) {
       {"+sig hup, restart through main", {"+sig", "hup"}, "restart-return", 0},
       {"restart through System.exit", {}, "restart-exit", 0},
   };
-  for (const std::string& jdk : installations()) {
+  for (const std::string& jdk : e2e::testInstallations()) {
     for (const Case& c : cases) {
       SCOPED_TRACE(jdk + ": " + c.name);
       LifeTree app("LifeApp", jdk, "options handleexit\nrestartonexit 3\n");
@@ -224,7 +218,7 @@ TEST(ProcessLife, StopSignalAfterTheVMsEndIsNotLost) {
       {false, false, SIGTERM, 143}, {true, false, SIGTERM, 143}, {true, false, SIGQUIT, 5},
       {false, true, SIGINT, 130},   {true, true, SIGQUIT, 5},    {true, true, SIGHUP, 129},
   };
-  const bool have25 = installations().size() > 1;
+  const bool have25 = e2e::testInstallations().size() > 1;
   for (const Case& c : cases) {
     if (c.release25 && !have25) continue;
     SCOPED_TRACE(std::string(c.handleExit ? "handleexit" : "no handleexit") + (c.release25 ? ", 25" : ", 17") +
@@ -255,7 +249,7 @@ TEST(ProcessLife, StopSignalAfterTheVMsEndIsNotLost) {
 // launcher's handlers exist, removes the exported file and ends the process with
 // 128 + its number; one the launcher was started with ignored stays ignored.
 TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
-  for (const std::string& jdk : installations()) {
+  for (const std::string& jdk : e2e::testInstallations()) {
     LifeTree app("LifeApp", jdk, "options handleexit\n");
     const std::string jar = app.tree.path("agent.jar");
     const std::string manifest = app.tree.writeFile("agent.mf", "Premain-Class: SignalAppAgent\n");
@@ -301,7 +295,7 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
 // one whose main blocks has no exit method; the one whose main returns leaves a
 // non-daemon listener. Both end with 143 after their shutdown hook closed the port.
 TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
-  for (const std::string& jdk : installations()) {
+  for (const std::string& jdk : e2e::testInstallations()) {
     for (const std::string shape : {"blocking", "returning"}) {
       SCOPED_TRACE(jdk + ", " + shape);
       LifeTree app("PlainServer", jdk, "options handleexit\n");

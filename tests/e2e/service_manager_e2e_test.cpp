@@ -30,8 +30,7 @@ using e2e::Env;
 namespace {
 
 const std::string kJdk = e2e::testJdkHome();
-// A release without JVM_DumpAllStacks; its cases are left out when it is not installed.
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+const std::string kJdk25 = e2e::jdk25Home();
 using Clock = std::chrono::steady_clock;
 
 // The service manager's end: a bound datagram socket and a thread that keeps what

@@ -25,8 +25,7 @@ using e2e::exportedFile;
 namespace {
 
 const std::string kJdk = e2e::testJdkHome();
-// A release without JVM_DumpAllStacks; its tests skip when it is not installed.
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+const std::string kJdk25 = e2e::jdk25Home();
 
 // A tree that runs SignalApp on the given installation with the launcher handling
 // shutdown, unless the extra configuration says otherwise.
@@ -249,12 +248,12 @@ TEST(Signals, InterruptBeforeTheVMExistsIsOnlyTraced) {
 TEST(Signals, QuitDumpsTheStacksThroughTheLauncher) { quitDumpsTwice(kJdk, "Dumping all Java Stacks"); }
 
 TEST(Signals, QuitGoesToTheVMsOwnHandlerWithoutAStackDumpEntry) {
-  if (!e2e::fileExists(kJdk25 + "/lib/server/libjvm.so")) GTEST_SKIP() << "no release 25 installation";
+  if (!e2e::haveJdk25()) GTEST_SKIP() << "no release 25 installation";
   quitDumpsTwice(kJdk25, "Delegating to previous signal handler");
 }
 
 TEST(Signals, InterruptsOfAVMWithoutAStackDumpEntryCallTheExitMethod) {
-  if (!e2e::fileExists(kJdk25 + "/lib/server/libjvm.so")) GTEST_SKIP() << "no release 25 installation";
+  if (!e2e::haveJdk25()) GTEST_SKIP() << "no release 25 installation";
   SignalTree app("options handleexit\n", kJdk25);
   Child child = app.start();
   ASSERT_TRUE(child.waitForLine("ready")) << child.err();

@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kJdk25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
+const std::string kJdk25 = e2e::jdk25Home();
 
 Env traced() {
   Env env;
