@@ -323,6 +323,30 @@ TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
   }
 }
 
+// A shutdown hook that never ends keeps the orderly stop from finishing: the second
+// interrupt still forces the exit, as the first one's message promises.
+TEST(ProcessLife, SecondInterruptForcesTheExitWhenTheOrderlyStopHangs) {
+  for (const std::string& jdk : e2e::testInstallations()) {
+    SCOPED_TRACE(jdk);
+    LifeTree app("PlainServer", jdk, "options handleexit\n");
+    const std::string info = app.tree.path("info");
+    Child child = app.tree.start({info, "stuck"}, traced());
+    std::optional<ServerInfo> server = waitForServer(info);
+    ASSERT_TRUE(server) << child.out() << child.err();
+    ASSERT_TRUE(child.waitForLine("Returned from main class with status 0")) << child.out();
+    ASSERT_TRUE(child.signal(SIGINT));
+    ASSERT_TRUE(child.waitForLine("hook hangs")) << child.out() << child.err();
+    ASSERT_TRUE(child.signal(SIGINT));
+    e2e::RunResult r = child.wait(60);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.err, kWaiting + noExitMethod(130) +
+                         "Forcing process exit before orderly shutdown is complete.\n"
+                         "Suggest you check carefully that all child processes have completed and all databases "
+                         "are consistent.\n");
+    expectNothingLeft(app.tree, {server->exported});
+  }
+}
+
 // Interrupts and quits at random moments from exec to exit, across a restart and the
 // destroy wait, 200 runs, four at a time: only the defined statuses, no death by a signal, no hang, no
 // file left.

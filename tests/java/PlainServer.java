@@ -11,7 +11,8 @@ import java.nio.file.StandardCopyOption;
 // loopback port, closes it from a shutdown hook, and writes "PORT EXPORTFILE" into the
 // file its first argument names once it listens. The second argument is its shape:
 // "blocking" serves on the main thread, "returning" leaves a non-daemon listener thread
-// and returns from main, "noisy" writes many lines to standard error first and blocks.
+// and returns from main, "stuck" does the same with a shutdown hook that never ends,
+// "noisy" writes many lines to standard error first and blocks.
 public class PlainServer {
   public static void main(String[] args) throws Exception {
     String shape = args[1];
@@ -20,6 +21,17 @@ public class PlainServer {
     }
     ServerSocket server = new ServerSocket(0, 50, InetAddress.getLoopbackAddress());
     Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+      if (shape.equals("stuck")) {
+        System.out.println("hook hangs");
+        System.out.flush();
+        while (true) {
+          try {
+            Thread.sleep(1000);
+          } catch (InterruptedException e) {
+            // still stuck
+          }
+        }
+      }
       try {
         server.close();
       } catch (IOException e) {
@@ -41,7 +53,7 @@ public class PlainServer {
         }
       }
     };
-    if (shape.equals("returning")) {
+    if (shape.equals("returning") || shape.equals("stuck")) {
       new Thread(serve, "plain-server-listener").start();
       return;
     }

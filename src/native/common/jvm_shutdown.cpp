@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "jni_support.h"
 #include "jvm_discovery.h"
@@ -111,7 +113,15 @@ bool jsvAbortService(bool flag, int32_t signal) {
     hmdServiceStopBegins();
     std::fputs("Shutdown is waiting for all threads to complete. Patience is recommended.\n", stderr);
     std::fputs("If you're sure it's safe to abort, another interrupt will force a process exit.\n", stderr);
-    stopAfterMain(flag, signal);
+    // On a thread of its own: a shutdown hook or exit method that never returns must not
+    // keep this signal's handling from re-arming, or the next interrupt could not force
+    // the exit.
+    if (signal == 0) return true;
+    try {
+      std::thread(stopAfterMain, flag, signal).detach();
+    } catch (const std::system_error&) {
+      stopAfterMain(flag, signal);
+    }
     return true;
   }
   // exit() run by two threads at once is undefined: the main thread, the exit hook and
