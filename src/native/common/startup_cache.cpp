@@ -84,12 +84,23 @@ std::optional<std::string> readFile(const std::string& path, size_t limit) {
   return text;
 }
 
-// Holds an advisory lock on the owner's lock file for its lifetime.
+// Holds an advisory lock on the owner's lock file for its lifetime. Another holder is
+// waited for about two seconds at most, so that neither a start nor the end of the
+// process hangs on another instance's cache work.
 class DirLock {
  public:
   DirLock(const std::string& path, int operation) {
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0) ::flock(fd_, operation);
+    if (fd_ < 0) return;
+    for (int tries = 0; ::flock(fd_, operation | LOCK_NB) != 0; ++tries) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || tries >= kLockTries) {
+        busy_ = true;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+      ::usleep(kLockPauseMicros);
+    }
   }
   ~DirLock() {
     if (fd_ >= 0) ::close(fd_);
@@ -97,9 +108,13 @@ class DirLock {
   DirLock(const DirLock&) = delete;
   DirLock& operator=(const DirLock&) = delete;
   bool held() const { return fd_ >= 0; }
+  bool busy() const { return busy_; }
 
  private:
+  static constexpr int kLockTries = 200;
+  static constexpr useconds_t kLockPauseMicros = 10000;
   int fd_ = -1;
+  bool busy_ = false;
 };
 
 // The record kept beside a finished cache: what the file was when it was published.
@@ -373,6 +388,11 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   std::optional<DirLock> lock;
   if (writable) {
     lock.emplace(lockFile, LOCK_EX);
+    if (lock->busy()) {
+      ut_tproda("Startup cache not used: another instance holds %.*s", ut_textLimit(), lockFile.c_str());
+      jscTerm();
+      return {};
+    }
     writable = lock->held();
     error = errno;
   }
@@ -425,6 +445,13 @@ void jscPublishCache() {
   std::lock_guard<std::mutex> guard(stateLock);
   if (settled.exchange(true)) return;
   DirLock lock(lockFile, LOCK_EX);
+  if (!lock.held()) {
+    ut_tproda("Startup cache: %.*s is held by another instance; the cache of this run is dropped", ut_textLimit(),
+              lockFile.c_str());
+    ::unlink(tempFile.c_str());
+    ::unlink((tempFile + ".config").c_str());
+    return;
+  }
   std::string recordFile = cacheFile + ".record";
   std::optional<std::string> header = readFile(tempFile, 8);
   // Every archive these VMs write begins with a magic number 0xf00babaX (little-endian).
