@@ -263,3 +263,40 @@ TEST(OperatorMessages, VmRefusalAndTheLaunchersLineStayApart) {
     EXPECT_EQ(r.err, "Unrecognized option: -Xbogus\nUnable to create JVM.\n");
   }
 }
+
+// The VM's own log, on standard output and in a file, arrives in whole lines through the
+// launcher: decorations and message on one line, every line before the application's own
+// output that follows it.
+TEST(OperatorMessages, VmLogLinesArriveWholeAndInOrder) {
+  for (const std::string& home : {e2e::testJdkHome(), kJdk25}) {
+    if (!e2e::fileExists(home + "/lib/server/libjvm.so")) continue;
+    SCOPED_TRACE(home);
+    AppTree tree;
+    tree.copyClasses();
+    const std::string logFile = tree.path("class-load.log");
+    tree.writeConfig(appConfig(home, "PrintArgs") + "vmparam -Xlog:startuptime\nvmparam -Xlog:class+load:file=" +
+                     logFile + "\n");
+    auto r = tree.run({"first"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = e2e::lines(r.out);
+    auto created = std::find_if(out.begin(), out.end(), [](const std::string& line) {
+      return line.find("[info][startuptime] Create VM, ") != std::string::npos;
+    });
+    auto first = std::find(out.begin(), out.end(), "arg=first");
+    ASSERT_NE(created, out.end()) << r.out;
+    EXPECT_LT(created, first) << r.out;
+    for (auto line = out.begin(); line != first; ++line) {
+      EXPECT_EQ(line->rfind("[", 0), 0u) << *line;
+      EXPECT_TRUE(line->ends_with(" secs")) << *line;
+    }
+    std::ifstream log(logFile);
+    std::string line;
+    int loaded = 0;
+    while (std::getline(log, line)) {
+      EXPECT_EQ(line.rfind("[", 0), 0u) << line;
+      EXPECT_NE(line.find("[info][class,load] "), std::string::npos) << line;
+      if (line.find(" source: ") != std::string::npos) ++loaded;
+    }
+    EXPECT_GT(loaded, 400);
+  }
+}

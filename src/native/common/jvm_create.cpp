@@ -40,8 +40,11 @@ std::vector<JavaVMOption> options;
 std::atomic<bool> vmLeftLineOpen{false};
 
 // Everything the VM prints passes through here (its "vfprintf" option): it goes to the
-// stream the VM chose, at once, and the launcher learns whether the VM left a line open on
-// standard error, so that its own message after a refused creation starts a line.
+// stream the VM chose, and the launcher learns whether the VM left a line open on
+// standard error, so that its own message after a refused creation starts a line. The VM
+// writes a log line in pieces (decorations, message, line end); a line is flushed once it
+// is complete, so that a logging VM costs one write per line, as it does without the hook.
+// Standard error is unbuffered, so its pieces still go out at once.
 jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
   char small[1024];
   va_list copy;
@@ -57,7 +60,7 @@ jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
     text = large.data();
   }
   size_t written = std::fwrite(text, 1, static_cast<size_t>(length), stream);
-  std::fflush(stream);
+  if (text[length - 1] == '\n') std::fflush(stream);
   if (stream == stderr) vmLeftLineOpen = text[length - 1] != '\n';
   return static_cast<jint>(written);
 }
