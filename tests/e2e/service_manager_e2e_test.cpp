@@ -330,6 +330,8 @@ TEST(ServiceManager, WatchdogPingsAtHalfTheIntervalOnlyWhileTheVmRuns) {
     }
     e2e::RunResult result = child.wait();
     ASSERT_EQ(result.status, 0) << result.out << result.err;
+    // The watchdog is the launcher's: the application's children never see it.
+    EXPECT_TRUE(e2e::hasLine(result.out, "watchdog=null,null")) << result.out;
     std::vector<NotifySocket::Message> all = manager.all();
     std::vector<Clock::time_point> pings = manager.pings();
     if (!c.pings) {
@@ -457,6 +459,15 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
     EXPECT_EQ(child.wait().status, 0);
     EXPECT_FALSE(e2e::fileExists(app.pidFile()));
   }
+
+  // A restarted generation that fails before it writes the file again removes it too.
+  ServiceTree broken("restartonexit 3\npidfile ../run/app.pid\n");
+  broken.tree.makeDir("run");
+  e2e::RunResult failed =
+      broken.tree.run({"break-config", broken.tree.path("bin/" + broken.tree.name() + ".config")}, ServiceTree::env(""));
+  EXPECT_EQ(failed.status, 1) << failed.err;
+  EXPECT_TRUE(e2e::contains(failed.err, "nosuchdirective")) << failed.err;
+  EXPECT_FALSE(e2e::fileExists(broken.pidFile()));
 }
 
 // What must never hang or crash: a start that fails after the pid file was written, a pid

@@ -31,6 +31,7 @@ public class ServiceApp {
 
   public static void main(String[] args) throws Exception {
     System.out.println("notify=" + System.getenv("NOTIFY_SOCKET"));
+    System.out.println("watchdog=" + System.getenv("WATCHDOG_USEC") + "," + System.getenv("WATCHDOG_PID"));
     Thread reader = new Thread(ServiceApp::readInput, "service-app-input");
     reader.setDaemon(true);
     reader.start();
@@ -53,6 +54,12 @@ public class ServiceApp {
     } else if (mode.equals("exit")) {
       System.out.println("serving");
       System.exit(Integer.parseInt(args[1]));
+    } else if (mode.equals("break-config")) {
+      // The next generation reads a configuration that fails.
+      try (FileWriter out = new FileWriter(args[1], true)) {
+        out.write("nosuchdirective\n");
+      }
+      System.exit(3);
     } else if (mode.equals("restart")) {
       int generation = nextGeneration(new File(args[1]));
       System.out.println("generation " + generation);

@@ -151,6 +151,7 @@ int launcherMain(int argc, char** argv) {
   // Before the environment snapshot, so that neither it nor the VM sees the marker.
   hmdTakeReexecMarker();
   hmdServiceTakeEnvironment();
+  hmdTakePidFileFromReexec();
   jscTakeEnvironment();
   hmdSetEndListener(atProcessEnd);
 

@@ -13,7 +13,10 @@
 bool hmdWritePidFile(const std::string& path);
 
 // A re-execution keeps the file: the new image is the same process and writes it again.
+// It takes the file over at its start, so that an end before it writes the file removes
+// it too.
 void hmdKeepPidFileAcrossReexec();
+void hmdTakePidFileFromReexec();
 
 // Removes the file this process wrote, if it still holds this process's id. Safe to call
 // any number of times, and when no file was written.

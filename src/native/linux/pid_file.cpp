@@ -27,6 +27,10 @@
 
 namespace {
 
+// Names the file across a re-execution, so that the new image removes it at every end,
+// one that comes before it writes the file again included.
+constexpr const char kPidFileVariable[] = "LAUNCHER_PIDFILE";
+
 // The file this process wrote; empty when none. Read at the end of the process.
 std::string writtenPath;
 std::atomic<bool> removed{false};
@@ -77,6 +81,8 @@ bool hmdIsSameLauncher(pid_t pid) {
 }
 
 bool hmdWritePidFile(const std::string& path) {
+  // A stop signal meanwhile would leave the temporary file, or a file not yet registered.
+  StopSignalsHeld held;
   if (std::optional<pid_t> holder = readPid(path)) {
     if (*holder != ::getpid() && isAlive(*holder) && hmdIsSameLauncher(*holder)) {
       std::fprintf(stderr, "Error: The pid file '%s' names process %d, which runs this launcher already.\n",
@@ -97,16 +103,31 @@ bool hmdWritePidFile(const std::string& path) {
   writtenPath = path;
   removed = false;
   // Also removed when a stop signal ends the process before any handler of ours runs.
+  hmdKeepAtEnd(path);
   hmdRemoveAtEnd(path);
   return true;
 }
 
 void hmdKeepPidFileAcrossReexec() {
-  if (!writtenPath.empty()) hmdKeepAtEnd(writtenPath);
+  if (writtenPath.empty()) return;
+  hmdKeepAtEnd(writtenPath);
+  ::setenv(kPidFileVariable, writtenPath.c_str(), 1);
+}
+
+void hmdTakePidFileFromReexec() {
+  const char* given = std::getenv(kPidFileVariable);
+  if (given != nullptr && *given != '\0') {
+    writtenPath = given;
+    removed = false;
+    hmdRemoveAtEnd(writtenPath);
+  }
+  ::unsetenv(kPidFileVariable);
 }
 
 void hmdRemovePidFile() {
   if (writtenPath.empty() || removed.exchange(true)) return;
+  // Not unconditionally at the end: only while it still names this process.
+  hmdKeepAtEnd(writtenPath);
   // Another instance may have taken the name over since; its file stays.
   if (readPid(writtenPath) == ::getpid()) ::unlink(writtenPath.c_str());
 }

@@ -37,6 +37,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "launch_settings.h"
 #include "pid_file.h"
@@ -46,6 +49,7 @@ namespace {
 
 constexpr const char kNotifySocket[] = "NOTIFY_SOCKET";
 constexpr const char kGeneration[] = "LAUNCHER_SERVICE_GENERATION";
+constexpr const char* kWatchdogVariables[] = {"WATCHDOG_USEC", "WATCHDOG_PID"};
 constexpr int kPollMillis = 50;
 constexpr int kSendTimeoutSeconds = 1;
 
@@ -57,6 +61,8 @@ int32_t generation = 1;
 bool announced = false;  // MAINPID sent by this process before a library-path re-exec
 Readiness readiness;
 JavaVM* watchdogVm = nullptr;
+// The service manager's watchdog variables as given, put back for a re-execution.
+std::vector<std::pair<std::string, std::string>> watchdogVariables;
 
 std::atomic<bool> readySent{false};
 std::atomic<bool> stoppingSent{false};
@@ -230,6 +236,7 @@ void hmdServiceReset() {
   pollOver = false;
   polling = false;
   failureTraced = false;
+  watchdogVariables.clear();
 }
 
 void hmdServiceTakeEnvironment() {
@@ -254,6 +261,13 @@ void hmdServiceTakeEnvironment() {
     char* end = nullptr;
     unsigned long long interval = std::strtoull(usec, &end, 10);
     if (end != usec && *end == '\0' && interval >= 2) watchdogInterval = interval / 2;
+  }
+  // The watchdog is the launcher's to serve: the application's children never see it.
+  for (const char* name : kWatchdogVariables) {
+    if (const char* value = std::getenv(name)) {
+      watchdogVariables.emplace_back(name, value);
+      unsetenv(name);
+    }
   }
 }
 
@@ -298,6 +312,7 @@ void hmdServiceVMDestroyed() {
 void hmdServiceBeforeReexec(bool restart) {
   vmGone = true;
   endPoll();
+  for (const auto& [name, value] : watchdogVariables) setenv(name.c_str(), value.c_str(), 1);
   if (notifyLength == 0) return;
   setenv(kNotifySocket, notifyText, 1);
   if (restart) {

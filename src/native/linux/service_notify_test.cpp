@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pid_file.h"
+#include "process_end.h"
 #include "test_support.h"
 
 namespace {
@@ -197,6 +198,7 @@ TEST_F(ServiceNotify, PidFileIsReplacedUnlessALiveLauncherHoldsIt) {
   ASSERT_TRUE(hmdWritePidFile(path));
   std::ofstream(path, std::ios::trunc) << "1\n";
   hmdRemovePidFile();
+  hmdRemoveFilesAtEnd();  // what the end of the process removes next
   EXPECT_EQ(content(), "1\n");
 
   std::string err;
