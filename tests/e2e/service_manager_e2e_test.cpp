@@ -270,7 +270,8 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
 }
 
 // Two restarts, one through main's exit status and one through System.exit, with the pid
-// file kept across both and removed at the end.
+// file kept across both and removed at the end. A stop by SIGTERM in a service that may
+// restart says STOPPING=1 only once it is known to end, not to restart.
 TEST(ServiceManager, RestartsReloadAndEachGenerationIsReadyAgain) {
   ServiceTree app("restartonexit 3\npidfile ../run/app.pid\n");
   app.tree.makeDir("run");
@@ -279,6 +280,8 @@ TEST(ServiceManager, RestartsReloadAndEachGenerationIsReadyAgain) {
       app.tree.start({"restart", app.tree.path("generations")}, ServiceTree::env(manager.address()));
   ASSERT_TRUE(child.waitForLine("serving")) << child.out() << child.err();
   EXPECT_EQ(e2e::readFile(app.pidFile()), std::to_string(child.pid()) + "\n");
+  ASSERT_TRUE(child.signal(SIGTERM));
+  ASSERT_TRUE(child.waitForLine("cleanup true")) << child.out();
   e2e::RunResult result = child.wait();
   EXPECT_EQ(result.status, 0) << result.out << result.err;
   EXPECT_EQ(e2e::countLines(result.out, "notify=null"), 3u) << result.out;
@@ -293,6 +296,7 @@ TEST(ServiceManager, RestartsReloadAndEachGenerationIsReadyAgain) {
       "RELOADING=1\nMONOTONIC_USEC=N\nSTATUS=Restarting (generation 3)",
       started(pid, " (generation 3)"),
       kReady + " (generation 3)",
+      "STATUS=Stopping",
       exited(0, false),
   };
   manager.waitFor([&] { return manager.notices().size() >= expected.size(); }, 2);

@@ -8,7 +8,7 @@
 //       main    the main method is called
 //       return  the main method returns normally
 //       port N  a connection to 127.0.0.1:N or [::1]:N is accepted (polled every 50 ms)
-//   a stop begins               STOPPING=1  STATUS=Stopping
+//   a stop begins               STOPPING=1  STATUS=Stopping  (with a restart code: STATUS only)
 //   restart (restartonexit)     RELOADING=1  MONOTONIC_USEC=<now>  STATUS=Restarting (generation G+1)
 //   end of the process          [STOPPING=1]  STATUS=Exited with status <n>
 //   watchdog                    WATCHDOG=1, every half WATCHDOG_USEC, each after a call
@@ -60,6 +60,7 @@ uint64_t watchdogInterval = 0;  // microseconds between pings, 0: no watchdog
 int32_t generation = 1;
 bool announced = false;  // MAINPID sent by this process before a library-path re-exec
 Readiness readiness;
+bool mayRestart = false;  // a restart code is configured
 JavaVM* watchdogVm = nullptr;
 // The service manager's watchdog variables as given, put back for a re-execution.
 std::vector<std::pair<std::string, std::string>> watchdogVariables;
@@ -236,6 +237,7 @@ void hmdServiceReset() {
   pollOver = false;
   polling = false;
   failureTraced = false;
+  mayRestart = false;
   watchdogVariables.clear();
 }
 
@@ -273,6 +275,7 @@ void hmdServiceTakeEnvironment() {
 
 void hmdServiceConfigRead() {
   readiness = cfgGetReadiness();
+  mayRestart = cfgGetRestartOnExitCode() != 0;
   if (!announced) {
     hmdNotify("MAINPID=" + std::to_string(getpid()) + "\nSTATUS=Starting" + generationSuffix(generation));
   }
@@ -301,7 +304,15 @@ void hmdServiceMainReturned(bool normally) {
 
 void hmdServiceStopBegins() {
   endPoll();
-  if (notifyLength != 0 && !stoppingSent.exchange(true)) hmdNotify("STOPPING=1\nSTATUS=Stopping");
+  if (notifyLength == 0) return;
+  // Where the stop may still end in a restart (the exit method answers with the restart
+  // code), STOPPING=1 waits for the real end: after it the service manager would take the
+  // new generation for a stopping service and kill it.
+  if (mayRestart) {
+    hmdNotify("STATUS=Stopping");
+  } else if (!stoppingSent.exchange(true)) {
+    hmdNotify("STOPPING=1\nSTATUS=Stopping");
+  }
 }
 
 void hmdServiceVMDestroyed() {
