@@ -53,46 +53,33 @@ bool isConfiguration(const std::string& text, const std::string& tag, const std:
   return false;
 }
 
-// Fenced blocks of a Markdown file.
-std::vector<Example> markdownExamples(const std::string& relative, const std::set<std::string>& directives) {
+// The blocks of a documentation file that are configurations: Markdown's fenced blocks
+// ("```" lines, the tag after the opening one passed on), or the manual page's ".nf" ...
+// ".fi" blocks, whose roff escapes for '-' and '\' are undone.
+std::vector<Example> examplesOf(const std::string& relative, const std::set<std::string>& directives) {
+  const bool manPage = relative.ends_with(".1");
+  auto opens = [&](const std::string& line) { return manPage ? line == ".nf" : line.starts_with("```"); };
+  auto closes = [&](const std::string& line) { return manPage ? line == ".fi" : line.starts_with("```"); };
   std::vector<Example> examples;
   std::istringstream in(e2e::readFile(kSourceDir + "/" + relative));
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (!line.starts_with("```")) continue;
-    std::string tag = line.substr(3);
+    if (!opens(line)) continue;
+    const std::string tag = manPage ? "" : line.substr(3);
     Example example{relative + ":" + std::to_string(number + 1), ""};
-    while (std::getline(in, line) && !line.starts_with("```")) {
+    while (std::getline(in, line) && !closes(line)) {
       ++number;
+      if (manPage) {
+        for (size_t at = line.find("\\-"); at != std::string::npos; at = line.find("\\-", at)) line.erase(at, 1);
+        for (size_t at = line.find("\\e"); at != std::string::npos; at = line.find("\\e", at + 1))
+          line.replace(at, 2, "\\");
+      }
       example.text += line + "\n";
     }
     ++number;
     if (isConfiguration(example.text, tag, directives)) examples.push_back(example);
-  }
-  return examples;
-}
-
-// ".nf" ... ".fi" blocks of the manual page, with the roff escapes for '-' and '\' undone.
-std::vector<Example> manPageExamples(const std::string& relative, const std::set<std::string>& directives) {
-  std::vector<Example> examples;
-  std::istringstream in(e2e::readFile(kSourceDir + "/" + relative));
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (line != ".nf") continue;
-    Example example{relative + ":" + std::to_string(number + 1), ""};
-    while (std::getline(in, line) && line != ".fi") {
-      ++number;
-      for (size_t at = line.find("\\-"); at != std::string::npos; at = line.find("\\-", at)) line.erase(at, 1);
-      for (size_t at = line.find("\\e"); at != std::string::npos; at = line.find("\\e", at + 1))
-        line.replace(at, 2, "\\");
-      example.text += line + "\n";
-    }
-    ++number;
-    if (isConfiguration(example.text, "", directives)) examples.push_back(example);
   }
   return examples;
 }
@@ -102,12 +89,12 @@ std::vector<Example> manPageExamples(const std::string& relative, const std::set
 TEST(Docs, EveryConfigurationExampleIsReadWithoutError) {
   const std::set<std::string> directives = directiveNames();
   ASSERT_GT(directives.size(), 30u);
-  std::vector<Example> examples = markdownExamples("README.md", directives);
+  std::vector<Example> examples = examplesOf("README.md", directives);
   ASSERT_FALSE(examples.empty()) << "no configuration example in README.md";
   for (const char* manual : {"docs/configuration.md", "docs/troubleshooting.md"}) {
-    for (Example& example : markdownExamples(manual, directives)) examples.push_back(example);
+    for (Example& example : examplesOf(manual, directives)) examples.push_back(example);
   }
-  std::vector<Example> page = manPageExamples("docs/launcher.1", directives);
+  std::vector<Example> page = examplesOf("docs/launcher.1", directives);
   ASSERT_FALSE(page.empty()) << "no configuration example in docs/launcher.1";
   examples.insert(examples.end(), page.begin(), page.end());
 

@@ -34,12 +34,7 @@ const std::string kJdk = e2e::testJdkHome();
 const std::string kJdk25 = e2e::jdk25Home();
 
 
-Env traced() {
-  Env env;
-  env.set("UTRACE", "-p");
-  if (const char* asan = std::getenv("ASAN_OPTIONS")) env.set("ASAN_OPTIONS", asan);
-  return env;
-}
+Env traced() { return Env().set("UTRACE", "-p"); }
 
 // An application tree running the class on the installation, with an exported
 // environment.

@@ -26,12 +26,7 @@ namespace fs = std::filesystem;
 
 const std::string kJdk25 = e2e::jdk25Home();
 
-Env traced() {
-  Env env;
-  env.set("UTRACE", "-p");
-  if (const char* asan = std::getenv("ASAN_OPTIONS")) env.set("ASAN_OPTIONS", asan);
-  return env;
-}
+Env traced() { return Env().set("UTRACE", "-p"); }
 
 e2e::RunOptions withInput(const std::string& text) {
   e2e::RunOptions options;
