@@ -92,6 +92,37 @@ TEST(JavaCmd, ScriptCarriesEveryOptionInOrderAndRuns) {
                        tree.launcher() + "\nprop cmd.prop=1\nprop cfg.prop=from config\n");
 }
 
+// "+javacmd | sh" runs the application with the environment the launcher gives it: the
+// configuration's exports, quoted for sh whatever they hold, and without the service
+// manager's variables the launcher keeps to itself.
+TEST(JavaCmd, PipedToShTheApplicationSeesTheSameEnvironment) {
+  AppTree tree;
+  tree.copyClasses();
+  const std::string awkward = "it's \"quoted\" $HOME `date` \\ ;|&*";
+  tree.writeConfig(configFor("export APP_PORT=8181\nexport APP_NOTE=" + awkward + "\nexport APP_PORT=8282\n" +
+                             "vmprop printargs.env=APP_PORT,APP_NOTE,NOTIFY_SOCKET\n"));
+  Env env = jdkEnv().set("NOTIFY_SOCKET", tree.path("notify.sock")).set("APP_PORT", "80");
+  const std::vector<std::string> expected = {"env APP_PORT=8282", "env APP_NOTE=" + awkward,
+                                             "env NOTIFY_SOCKET=null"};
+
+  auto started = tree.run({}, env);
+  ASSERT_EQ(started.status, 0) << started.err;
+  e2e::RunOptions options;
+  options.cwd = tree.root();
+  auto piped = e2e::runProgram("/bin/sh", {"sh", "-c", "\"$0\" +javacmd | /bin/sh", tree.launcher()}, env, options);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  for (const std::string& line : expected) {
+    EXPECT_TRUE(e2e::hasLine(started.out, line)) << started.out;
+    EXPECT_TRUE(e2e::hasLine(piped.out, line)) << piped.out;
+  }
+  auto script = tree.run({"+javacmd"}, env);
+  EXPECT_TRUE(script.out.starts_with(
+      "export APP_PORT='8282'\nexport APP_NOTE='it'\\''s \"quoted\" $HOME `date` \\ ;|&*'\n"
+      "unset NOTIFY_SOCKET WATCHDOG_USEC WATCHDOG_PID\n\n" +
+      kJdk + "/bin/java "))
+      << script.out;
+}
+
 TEST(JavaCmd, WorkingDirectoryAndJavaHomeWithSpaces) {
   AppTree tree;
   std::string classes = tree.copyClasses();

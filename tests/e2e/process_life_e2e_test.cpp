@@ -94,10 +94,11 @@ std::optional<ServerInfo> waitForServer(const std::string& infoFile, int seconds
   return info;
 }
 
+// The ordinary stop of a server without an exit method, said in the trace only.
 std::string noExitMethod(int status) {
   return "No 'public static void cleanup(boolean)' method in PlainServer; stopping the application with "
          "System.exit(" +
-         std::to_string(status) + ").\n";
+         std::to_string(status) + ").";
 }
 
 const std::string kWaiting =
@@ -288,7 +289,9 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
 
 // Servers that do not know the launcher, stopped by one SIGTERM with handleexit: the
 // one whose main blocks has no exit method; the one whose main returns leaves a
-// non-daemon listener. Both end with 143 after their shutdown hook closed the port.
+// non-daemon listener. Both end with 143 after their shutdown hook closed the port, and
+// nothing but the destroy wait's explanation reaches standard error: for such a server
+// this is the ordinary stop.
 TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
   for (const std::string& jdk : e2e::testInstallations()) {
     for (const std::string shape : {"blocking", "returning"}) {
@@ -306,7 +309,8 @@ TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
       ASSERT_TRUE(child.signal(SIGTERM));
       e2e::RunResult r = child.wait(60);
       EXPECT_EQ(r.status, 143) << r.err;
-      EXPECT_EQ(r.err, (shape == "returning" ? kWaiting : std::string()) + noExitMethod(143));
+      EXPECT_EQ(r.err, shape == "returning" ? kWaiting : std::string());
+      EXPECT_TRUE(e2e::hasLine(r.out, noExitMethod(143))) << r.out;
       EXPECT_TRUE(e2e::hasLine(r.out, "hook ran"));
       EXPECT_TRUE(e2e::hasLine(r.out, "Handling signal [15]"));
       EXPECT_TRUE(e2e::hasLine(
@@ -334,7 +338,8 @@ TEST(ProcessLife, SecondInterruptForcesTheExitWhenTheOrderlyStopHangs) {
     ASSERT_TRUE(child.signal(SIGINT));
     e2e::RunResult r = child.wait(60);
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_EQ(r.err, kWaiting + noExitMethod(130) +
+    EXPECT_TRUE(e2e::hasLine(r.out, noExitMethod(130))) << r.out;
+    EXPECT_EQ(r.err, kWaiting +
                          "Forcing process exit before orderly shutdown is complete.\n"
                          "Suggest you check carefully that all child processes have completed and all databases "
                          "are consistent.\n");

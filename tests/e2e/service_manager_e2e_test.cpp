@@ -4,6 +4,7 @@
 // refusals, and the watchdog against a live VM and a stuck one.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -266,6 +268,180 @@ TEST(ServiceManager, EachReadinessRuleAndEachEndSendsItsMessagesInOrder) {
                                                " was not opened while the application ran; READY=1 not sent"))
           << result.out;
     }
+  }
+}
+
+// A loopback TCP listener of the test process, on the port given or a free one.
+class Listener {
+ public:
+  explicit Listener(int port = 0) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 16) != 0)
+      throw std::runtime_error("listen failed");
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() { close(); }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd() const { return fd_; }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// An HTTP server on a loopback port that accepts at once but answers only once told to:
+// until then it reads each request and holds the connection until the client gives up.
+// It answers 503, which is an answer all the same.
+class SlowHttpServer {
+ public:
+  SlowHttpServer() {
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~SlowHttpServer() {
+    done_ = true;
+    thread_.join();
+  }
+  int port() const { return listener_.port(); }
+  void answer() {
+    answeringSince_ = Clock::now();
+    answering_ = true;
+  }
+  Clock::time_point answeringSince() const { return answeringSince_; }
+  std::vector<std::string> requestLines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestLines_;
+  }
+
+ private:
+  bool readable(int fd) const {
+    pollfd waiting{.fd = fd, .events = POLLIN, .revents = 0};
+    return poll(&waiting, 1, 20) == 1;
+  }
+  void serve() {
+    while (!done_) {
+      if (!readable(listener_.fd())) continue;
+      int connection = accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) continue;
+      std::string request;
+      char buffer[1024];
+      bool open = true;
+      while (!done_ && open && request.find("\r\n\r\n") == std::string::npos) {
+        if (!readable(connection)) continue;
+        ssize_t n = recv(connection, buffer, sizeof buffer, 0);
+        open = n > 0;
+        if (n > 0) request.append(buffer, static_cast<size_t>(n));
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requestLines_.push_back(request.substr(0, request.find("\r\n")));
+      }
+      // Not answering: the connection stays until the client closes it.
+      while (!done_ && open && !answering_) {
+        if (readable(connection)) open = recv(connection, buffer, sizeof buffer, 0) > 0;
+      }
+      if (open && answering_) {
+        const std::string reply = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n";
+        send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+      }
+      ::close(connection);
+    }
+  }
+
+  Listener listener_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> answering_{false};
+  Clock::time_point answeringSince_{};
+  mutable std::mutex mutex_;
+  std::vector<std::string> requestLines_;
+  std::thread thread_;
+};
+
+// "readiness port": a listener of another process on the port does not make the service
+// ready; the application's own does, once it has taken the port over.
+TEST(ServiceManager, ReadinessPortWaitsForThisProcessesOwnListener) {
+  auto other = std::make_unique<Listener>();
+  const int port = other->port();
+  ServiceTree app("readiness port " + std::to_string(port) + "\n");
+  NotifySocket manager(app.tree.root(), true);
+  Child child = app.tree.start({"retry", std::to_string(port)}, ServiceTree::env(manager.address()));
+  ASSERT_TRUE(child.waitForLine("port taken")) << child.out() << child.err();
+  const std::string waiting = "Readiness port " + std::to_string(port) +
+                              " is listened on by another process; waiting for this one to listen on it";
+  // Whichever comes first: the trace that the port is another's, or a READY=1 too early.
+  child.waitUntil([&] { return manager.notices().size() >= 2 || e2e::hasLine(child.out(), waiting); });
+  EXPECT_EQ(manager.notices(), (std::vector<std::string>{started(child.pid())})) << child.out();
+  ASSERT_TRUE(e2e::hasLine(child.out(), waiting)) << child.out();
+  // Several polls later, still only the start.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(manager.notices(), (std::vector<std::string>{started(child.pid())})) << child.out();
+  other.reset();
+  ASSERT_TRUE(child.waitForLine("listening")) << child.out();
+  ASSERT_TRUE(manager.waitFor([&] { return manager.notices().size() >= 2; })) << child.out();
+  ASSERT_TRUE(child.signal(SIGTERM));
+  ASSERT_TRUE(child.waitForLine("stopped")) << child.out();
+  e2e::RunResult result = child.wait();
+  EXPECT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_TRUE(
+      e2e::hasLine(result.out, "Readiness port " + std::to_string(port) + " is listened on by this process"))
+      << result.out;
+  manager.waitFor([&] { return manager.notices().size() >= 4; }, 2);
+  EXPECT_EQ(manager.notices(),
+            (std::vector<std::string>{started(child.pid()), kReady, kStopping, exited(0)}));
+}
+
+// "readiness http": a server that accepts but does not answer yet keeps the service from
+// being ready, with a trace line for the failing tries; its first answer (a 503 too) makes
+// it ready. One that never answers never does, and the stop is not held by the poll.
+TEST(ServiceManager, ReadinessHttpWaitsForAStatusLine) {
+  for (bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "answers after a while" : "never answers");
+    SlowHttpServer server;
+    const std::string rule = "http " + std::to_string(server.port()) + (answers ? " /ready?deep=1" : "");
+    const std::string path = answers ? "/ready?deep=1" : "/";
+    ServiceTree app("readiness " + rule + "\n");
+    NotifySocket manager(app.tree.root(), false);
+    Child child = app.tree.start({"block"}, ServiceTree::env(manager.address()));
+    ASSERT_TRUE(child.waitForLine("serving")) << child.out() << child.err();
+    ASSERT_TRUE(child.waitForLine("Readiness http " + std::to_string(server.port()) + " " + path +
+                                  ": no status line within 2000 ms; trying again"))
+        << child.out();
+    EXPECT_EQ(manager.notices(), (std::vector<std::string>{started(child.pid())})) << child.out();
+    ASSERT_FALSE(server.requestLines().empty());
+    EXPECT_EQ(server.requestLines().front(), "GET " + path + " HTTP/1.0");
+    if (answers) {
+      server.answer();
+      ASSERT_TRUE(manager.waitFor([&] { return manager.notices().size() >= 2; })) << child.out();
+      EXPECT_GE(manager.all()[1].at, server.answeringSince());
+      ASSERT_TRUE(child.signal(SIGTERM));
+      ASSERT_TRUE(child.waitForLine("stopped")) << child.out();
+    }
+    // Without an answer, the end comes with the closing of standard input, mid-try.
+    e2e::RunResult result = child.wait();
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> expected =
+        answers ? std::vector<std::string>{started(child.pid()), kReady, kStopping, exited(0)}
+                : std::vector<std::string>{started(child.pid()), exited(0, false)};
+    manager.waitFor([&] { return manager.notices().size() >= expected.size(); }, 2);
+    EXPECT_EQ(manager.notices(), expected) << result.out;
+    EXPECT_EQ(e2e::hasLine(result.out, "Readiness http " + std::to_string(server.port()) + " " + path +
+                                           " answered with a status line"),
+              answers)
+        << result.out;
+    EXPECT_EQ(e2e::hasLine(result.out, "Readiness http " + std::to_string(server.port()) + " " + path +
+                                           " was not answered while the application ran; READY=1 not sent"),
+              !answers)
+        << result.out;
   }
 }
 

@@ -1,4 +1,5 @@
-// Prints its arguments and a few system properties, one per line, for the tests.
+// Prints its arguments and a few system properties, one per line, for the tests; the
+// environment variables the property printargs.env lists, as "env NAME=value".
 public class PrintArgs {
   public static void main(String[] args) {
     for (String a : args) {
@@ -10,6 +11,12 @@ public class PrintArgs {
       String v = System.getProperty(n);
       if (v != null) {
         System.out.println("prop " + n + "=" + v);
+      }
+    }
+    String variables = System.getProperty("printargs.env");
+    if (variables != null) {
+      for (String n : variables.split(",")) {
+        System.out.println("env " + n + "=" + System.getenv(n));
       }
     }
     String extra = System.getProperty("printargs.props");

@@ -12,6 +12,8 @@ import java.net.ServerSocket;
 //   return           returns from main at once, a non-daemon thread serving as above
 //   linger           returns from main at once, a non-daemon thread serving for ever
 //   listen PORT      listens on 127.0.0.1:PORT after a short start, then serves as above
+//   retry PORT       tries to listen on 127.0.0.1:PORT every 100 ms, saying "port taken"
+//                    after the first failure, until it can; then serves as above
 //   exit N           calls System.exit(N)
 //   restart FILE     counts its generations in FILE: the first returns 3 through
 //                    getExitStatus, the second calls System.exit(3), the third serves
@@ -49,6 +51,22 @@ public class ServiceApp {
       Thread.sleep(300);
       ServerSocket server = new ServerSocket(Integer.parseInt(args[1]), 50, InetAddress.getByName("127.0.0.1"));
       System.out.println("serving");
+      awaitStop();
+      server.close();
+    } else if (mode.equals("retry")) {
+      System.out.println("serving");
+      ServerSocket server = null;
+      boolean taken = false;
+      while (server == null) {
+        try {
+          server = new ServerSocket(Integer.parseInt(args[1]), 50, InetAddress.getByName("127.0.0.1"));
+        } catch (java.net.BindException e) {
+          if (!taken) System.out.println("port taken");
+          taken = true;
+          Thread.sleep(100);
+        }
+      }
+      System.out.println("listening");
       awaitStop();
       server.close();
     } else if (mode.equals("exit")) {

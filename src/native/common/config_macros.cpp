@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <strings.h>
@@ -31,6 +32,7 @@ constexpr size_t kMacroPartLimit = 4096;
 constexpr size_t kPathLimit = 1024;
 std::string lineBuffer;
 NameValueList configVars;
+std::vector<std::string> exportedNames;
 
 enum class MacroKind { kVar, kFile, kRegThenEnv, kEnvThenReg, kEnv, kReg };
 
@@ -153,6 +155,7 @@ void cfgMacrosTerm() {
   lineBuffer.clear();
   lineBuffer.shrink_to_fit();
   configVars = NameValueList();
+  exportedNames.clear();
 }
 
 std::string cfgExpandMacros(std::string_view line) {
@@ -232,6 +235,10 @@ bool cfgExport(const std::string& argument) {
   std::string name = argument.substr(0, equals);
   if (::setenv(name.c_str(), argument.c_str() + equals + 1, 1) != 0) {
     ut_tproda("Unable to export <%.*s>", ut_textLimit(), argument.c_str());
+  } else if (std::find(exportedNames.begin(), exportedNames.end(), name) == exportedNames.end()) {
+    exportedNames.push_back(name);
   }
   return true;
 }
+
+const std::vector<std::string>& cfgGetExportedNames() { return exportedNames; }

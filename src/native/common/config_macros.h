@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "name_value_list.h"
 
@@ -17,3 +18,5 @@ const NameValueList& cfgGetConfigVars();
 
 bool cfgSet(const std::string& argument);
 bool cfgExport(const std::string& argument);
+// The names the configuration's export lines set, each once, in the order first set.
+const std::vector<std::string>& cfgGetExportedNames();

@@ -6,3 +6,5 @@
 void japPrintJavaCmd(const std::string& className);
 // The text in double quotes when it holds a space, else the text itself.
 std::string japQuoteSpaces(const std::string& text);
+// The text as one sh word in single quotes, each quote inside written '\''.
+std::string japShellQuote(const std::string& text);

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app_arguments.h"
 #include "command_line.h"
+#include "config_macros.h"
 #include "config_reader.h"
 #include "jvm_discovery.h"
 #include "jvm_options.h"
@@ -80,6 +82,35 @@ TEST_F(JavaCommand, DebugProgramAndDefaultSubType) {
   EXPECT_EQ(script("C"),
             "/opt/jdk/bin/java_g -Dlauncher.program=/opt/jdk/bin/java_g "
             "-Dvantrel.executable.path=/opt/app/bin/server C\n");
+}
+
+TEST(JavaCommandQuoting, ShellQuoteKeepsEveryByteForSh) {
+  EXPECT_EQ(japShellQuote(""), "''");
+  EXPECT_EQ(japShellQuote("plain"), "'plain'");
+  EXPECT_EQ(japShellQuote("it's"), "'it'\\''s'");
+  EXPECT_EQ(japShellQuote("$HOME `x` \"q\" \\ ;&|\n*"), "'$HOME `x` \"q\" \\ ;&|\n*'");
+}
+
+// The configuration's exports head the script, each once with its last value, quoted for
+// sh; a name sh cannot export is named in a comment.
+TEST_F(JavaCommand, ExportedVariablesHeadTheScript) {
+  ASSERT_TRUE(cfgExport("JC_TEST_A=first"));
+  ASSERT_TRUE(cfgExport("JC_TEST_B=it's $HOME"));
+  ASSERT_TRUE(cfgExport("JC_TEST_A=second"));
+  ASSERT_TRUE(cfgExport("JC-TEST=x"));
+  jopSetJavaHome("/opt/jdk");
+  jopFinalizeJVMOptions();
+  EXPECT_EQ(script("C"),
+            "export JC_TEST_A='second'\n"
+            "export JC_TEST_B='it'\\''s $HOME'\n"
+            "# 'JC-TEST' cannot be exported by sh; the application sees it set\n"
+            "\n"
+            "/opt/jdk/bin/java -Dlauncher.program=/opt/jdk/bin/java "
+            "-Dvantrel.executable.path=/opt/app/bin/server C\n");
+  for (const char* name : {"JC_TEST_A", "JC_TEST_B", "JC-TEST"}) unsetenv(name);
+  cfgTerm();
+  cfgInit();
+  EXPECT_TRUE(cfgGetExportedNames().empty());
 }
 
 }  // namespace

@@ -165,7 +165,10 @@ int32_t jsvRunService(const std::string& className, const std::string& method, c
   if (jsvGetJavaVM() == nullptr || jsvGetMainEnv() == nullptr) return kExitFailure;
   entryClass = className;
   mainMethod = method;
-  if (!exitClass.empty()) setExitTarget(ExitTarget{.className = exitClass, .method = exitMethod});
+  if (!exitClass.empty()) {
+    setExitTarget(
+        ExitTarget{.className = exitClass, .method = exitMethod, .configured = cfgIsExitClassConfigured()});
+  }
   int32_t code = jsvStartApp(args);
   setExitTarget(std::nullopt);
   entryClass.clear();

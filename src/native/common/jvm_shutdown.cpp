@@ -8,7 +8,9 @@
 //
 // An application that has no exit method (a server that does not know the launcher) is
 // stopped as the VM would stop it on the signal: System.exit(128 + the signal's number),
-// so that its shutdown hooks run.
+// so that its shutdown hooks run. That is the ordinary stop of such a server, said only
+// in the trace; an exit class the configuration names and that is missing (or lacks the
+// method) is a mistake, said on standard error.
 #include <jni.h>
 
 #include <atomic>
@@ -37,6 +39,21 @@ void stopWithSystemExit(JNIEnv* env, int32_t signal) {
   jsvDescribeException(env);
 }
 
+// Why the stop goes through System.exit: on standard error for a configured exit class,
+// in the trace for the main class.
+void sayNoExitMethod(const ExitTarget& target, const std::string& line) {
+  if (target.configured) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+  } else {
+    ut_tproda("%s", line.c_str());
+  }
+}
+
+// The dotted name as it goes into a line, cut where a trace line cuts it.
+std::string shown(const std::string& text, int position = 0) {
+  return text.substr(0, static_cast<size_t>(ut_textLimit(position)));
+}
+
 void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
   ut_tproda("Shutting down, trying to invoke \"public static void %.*s(boolean)\" of %.*s", ut_textLimit(),
             target.method.c_str(), ut_textLimit(1), target.className.c_str());
@@ -52,10 +69,15 @@ void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
   jsvDotToSlash(slashed);
   LocalRef<jclass> exitClass(env, env->FindClass(slashed.c_str()));
   if (!exitClass) {
-    jsvDescribeException(env);
+    if (target.configured) {
+      jsvDescribeException(env);
+    } else {
+      jsvClearException(env);
+    }
     if (signal == 0) return;
-    std::fprintf(stderr, "Exit class %.*s not found; stopping the application with System.exit(%d).\n",
-                 ut_textLimit(), target.className.c_str(), 128 + signal);
+    sayNoExitMethod(target, "Exit class " + shown(target.className) +
+                                " not found; stopping the application with System.exit(" +
+                                std::to_string(128 + signal) + ").");
     stopWithSystemExit(env, signal);
     return;
   }
@@ -63,10 +85,9 @@ void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
   if (method == nullptr) {
     jsvClearException(env);
     if (signal == 0) return;
-    std::fprintf(stderr,
-                 "No 'public static void %.*s(boolean)' method in %.*s; stopping the application with "
-                 "System.exit(%d).\n",
-                 ut_textLimit(), target.method.c_str(), ut_textLimit(1), target.className.c_str(), 128 + signal);
+    sayNoExitMethod(target, "No 'public static void " + shown(target.method) + "(boolean)' method in " +
+                                shown(target.className, 1) + "; stopping the application with System.exit(" +
+                                std::to_string(128 + signal) + ").");
     stopWithSystemExit(env, signal);
     return;
   }

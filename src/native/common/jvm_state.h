@@ -28,6 +28,9 @@ std::atomic<int32_t>& jsvAbortPhase();
 struct ExitTarget {
   std::string className;  // dotted form
   std::string method;
+  // Named by the configuration's exitclass; else the main class, which need not know the
+  // launcher.
+  bool configured = false;
 };
 std::optional<ExitTarget> jsvGetExitTarget();
 // The exit class and method of the application whose main method has returned: the

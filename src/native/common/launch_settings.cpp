@@ -3,10 +3,14 @@
 // and configured application arguments.
 #include "launch_settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "app_arguments.h"
 #include "config_options.h"
@@ -320,24 +324,50 @@ bool cfgAddAppArg(const std::string& argument) {
   return true;
 }
 
-// "main", "return" or "port N" with N a whole decimal port number.
+namespace {
+
+// A whole decimal port number, 1 to 65535, of at most five digits.
+std::optional<int32_t> readinessPort(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 5) {
+    return std::nullopt;
+  }
+  long port = std::strtol(text.c_str(), nullptr, 10);
+  if (port < 1 || port > 65535) return std::nullopt;
+  return static_cast<int32_t>(port);
+}
+
+// A path that goes into a request line as it stands: '/' first, then visible ASCII only
+// (no space, no control character that could end the line early).
+bool isRequestPath(const std::string& text) {
+  if (text.empty() || text[0] != '/' || text.size() > kReadinessPathMax) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7f; });
+}
+
+}  // namespace
+
+// "main", "return", "port N" or "http N [PATH]", the words apart by spaces or tabs.
 bool cfgSetReadiness(const std::string& argument) {
-  if (argument == "main" || argument == "return") {
-    readiness = Readiness{.mode = argument == "main" ? ReadinessMode::Main : ReadinessMode::Return};
+  std::vector<std::string> words;
+  for (size_t start = argument.find_first_not_of(" \t"); start != std::string::npos;
+       start = argument.find_first_not_of(" \t", start)) {
+    size_t end = argument.find_first_of(" \t", start);
+    words.push_back(argument.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    start = end;
+  }
+  if (words.size() == 1 && (argument == "main" || argument == "return")) {
+    readiness = Readiness{};
+    readiness.mode = argument == "main" ? ReadinessMode::Main : ReadinessMode::Return;
     return true;
   }
-  constexpr std::string_view kPort = "port";
-  if (!argument.starts_with(kPort) || argument.size() <= kPort.size() ||
-      (argument[kPort.size()] != ' ' && argument[kPort.size()] != '\t')) {
-    return false;
-  }
-  std::string number = argument.substr(argument.find_first_not_of(" \t", kPort.size()));
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || number.size() > 5) {
-    return false;
-  }
-  long port = std::strtol(number.c_str(), nullptr, 10);
-  if (port < 1 || port > 65535) return false;
-  readiness = Readiness{.mode = ReadinessMode::Port, .port = static_cast<int32_t>(port)};
+  if (words.empty() || argument.compare(0, words[0].size(), words[0]) != 0) return false;
+  const bool http = words[0] == "http";
+  if ((words[0] != "port" && !http) || words.size() < 2 || words.size() > (http ? 3u : 2u)) return false;
+  std::optional<int32_t> port = readinessPort(words[1]);
+  if (!port) return false;
+  std::string path = words.size() == 3 ? words[2] : "/";
+  if (http && !isRequestPath(path)) return false;
+  readiness = Readiness{.mode = http ? ReadinessMode::Http : ReadinessMode::Port, .port = *port,
+                        .path = http ? path : std::string()};
   return true;
 }
 
@@ -356,6 +386,7 @@ std::string cfgGetVersionMethod() { return versionMethod.value_or("main"); }
 std::optional<std::string> cfgGetUsageClass() { return usageClass; }
 std::string cfgGetUsageMethod() { return usageMethod.value_or("main"); }
 std::optional<std::string> cfgGetExitClass() { return exitClass ? exitClass : mainClass; }
+bool cfgIsExitClassConfigured() { return exitClass.has_value(); }
 std::string cfgGetExitMethod() { return exitMethod.value_or("cleanup"); }
 int32_t cfgGetRestartOnExitCode() { return restartCode; }
 int32_t cfgGetUsageOnExitCode() { return usageCode; }

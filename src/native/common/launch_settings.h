@@ -8,11 +8,14 @@
 
 #include "path_list.h"
 
-enum class ReadinessMode { Main, Return, Port };
+enum class ReadinessMode { Main, Return, Port, Http };
 struct Readiness {
   ReadinessMode mode = ReadinessMode::Main;
-  int32_t port = 0;  // for ReadinessMode::Port, 1 to 65535
+  int32_t port = 0;  // for ReadinessMode::Port and Http, 1 to 65535
+  std::string path;  // for ReadinessMode::Http: the request's path, "/" by default
 };
+// The longest path "readiness http" takes.
+constexpr size_t kReadinessPathMax = 1024;
 
 void cfgSettingsInit();
 void cfgSettingsTerm();
@@ -44,8 +47,9 @@ bool cfgSetExportEnv(const std::string& argument);
 bool cfgSetCurrentDir(const std::string& argument);
 bool cfgSetDaemonSupport(const std::string& argument);
 bool cfgAddAppArg(const std::string& argument);
-// readiness main | return | port N: when the service manager is told the application is
-// ready (the main method called, the main method returned, a connection to port N).
+// readiness main | return | port N | http N [PATH]: when the service manager is told the
+// application is ready (the main method called, the main method returned, this process
+// listening on port N, an HTTP status line from port N for PATH).
 bool cfgSetReadiness(const std::string& argument);
 // pidfile PATH: the file that holds the launcher's process id while it runs.
 bool cfgSetPidFile(const std::string& argument);
@@ -63,6 +67,8 @@ std::optional<std::string> cfgGetUsageClass();
 std::string cfgGetUsageMethod();
 std::optional<std::string> cfgGetExitClass();
 std::string cfgGetExitMethod();
+// Whether an exitclass directive named the exit class (else it is the main class).
+bool cfgIsExitClassConfigured();
 int32_t cfgGetRestartOnExitCode();
 int32_t cfgGetUsageOnExitCode();
 int32_t cfgGetSocketPort();

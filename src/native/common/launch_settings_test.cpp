@@ -287,6 +287,7 @@ TEST_F(LaunchSettings, ReadinessRulesAndPidFile) {
     bool accepted;
     ReadinessMode mode;
     int32_t port;
+    std::string path = "";
   };
   const Case cases[] = {
       {"return", true, ReadinessMode::Return, 0},  {"main", true, ReadinessMode::Main, 0},
@@ -296,6 +297,16 @@ TEST_F(LaunchSettings, ReadinessRulesAndPidFile) {
       {"port -1", false, {}, 0},                    {"port", false, {}, 0},
       {"port8080", false, {}, 0},                   {"Main", false, {}, 0},
       {"ready", false, {}, 0},                      {"port 0000000080", false, {}, 0},
+      {"port 80 /", false, {}, 0},
+      {"http 8080", true, ReadinessMode::Http, 8080, "/"},
+      {"http\t8080 \t/health/ready?full=1", true, ReadinessMode::Http, 8080, "/health/ready?full=1"},
+      {"http 1 /" + std::string(kReadinessPathMax - 1, 'a'), true, ReadinessMode::Http, 1,
+       "/" + std::string(kReadinessPathMax - 1, 'a')},
+      {"http 1 /" + std::string(kReadinessPathMax, 'a'), false, {}, 0},
+      {"http", false, {}, 0},                       {"http 0", false, {}, 0},
+      {"http 8080 health", false, {}, 0},           {"http 8080 / more", false, {}, 0},
+      {"http 8080 /\x01", false, {}, 0},            {"http 8080 /caf\xc3\xa9", false, {}, 0},
+      {"http8080", false, {}, 0},                   {"HTTP 8080", false, {}, 0},
   };
   constexpr const char* kInvalidRule = "Error: Invalid readiness rule in '%s' at line %d in configuration file '%s'.";
   for (const Case& c : cases) {
@@ -306,8 +317,10 @@ TEST_F(LaunchSettings, ReadinessRulesAndPidFile) {
     if (c.accepted) {
       EXPECT_EQ(cfgGetReadiness().mode, c.mode);
       EXPECT_EQ(cfgGetReadiness().port, c.port);
+      EXPECT_EQ(cfgGetReadiness().path, c.path);
     } else {
-      EXPECT_EQ(err, message(kInvalidRule, line));
+      // The message cuts a long line short.
+      EXPECT_EQ(err.substr(0, 200), message(kInvalidRule, line).substr(0, 200));
       EXPECT_EQ(cfgGetReadiness().mode, ReadinessMode::Main);
     }
   }

@@ -7,7 +7,11 @@
 //   ready, by the readiness rule READY=1  STATUS=Running[ (generation G)]
 //       main    the main method is called
 //       return  the main method returns normally
-//       port N  a connection to 127.0.0.1:N or [::1]:N is accepted (polled every 50 ms)
+//       port N  this process listens on TCP port N: a listening socket among its own
+//               descriptors (polled every 50 ms)
+//       http N [PATH]  a GET for PATH to 127.0.0.1:N (or [::1]:N) is answered with an
+//               HTTP status line, whatever the status (polled as port is, each try
+//               bounded by a connect and an answer timeout)
 //   a stop begins               STOPPING=1  STATUS=Stopping  (with a restart code: STATUS only)
 //   restart (restartonexit)     RELOADING=1  MONOTONIC_USEC=<now>  STATUS=Restarting (generation G+1)
 //   end of the process          [STOPPING=1]  STATUS=Exited with status <n>
@@ -23,6 +27,7 @@
 #include "service_notify.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,6 +40,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -51,6 +57,8 @@ constexpr const char kNotifySocket[] = "NOTIFY_SOCKET";
 constexpr const char kGeneration[] = "LAUNCHER_SERVICE_GENERATION";
 constexpr const char* kWatchdogVariables[] = {"WATCHDOG_USEC", "WATCHDOG_PID"};
 constexpr int kPollMillis = 50;
+constexpr int kHttpConnectMillis = 1000;
+constexpr int kHttpAnswerMillis = 2000;
 constexpr int kSendTimeoutSeconds = 1;
 
 sockaddr_un notifyAddress{};
@@ -59,7 +67,10 @@ char notifyText[sizeof notifyAddress.sun_path + 1] = {};
 uint64_t watchdogInterval = 0;  // microseconds between pings, 0: no watchdog
 int32_t generation = 1;
 bool announced = false;  // MAINPID sent by this process before a library-path re-exec
-Readiness readiness;
+// The readiness rule as plain values: the poll thread may outlive every destructor.
+ReadinessMode readinessMode = ReadinessMode::Main;
+int32_t readinessPort = 0;
+char readinessPath[kReadinessPathMax + 1] = {};
 bool mayRestart = false;  // a restart code is configured
 JavaVM* watchdogVm = nullptr;
 // The service manager's watchdog variables as given, put back for a re-execution.
@@ -118,43 +129,183 @@ int highDescriptor(int fd) {
   return high;
 }
 
-// Whether a TCP connection to the loopback address and port is accepted within one poll.
-bool connects(int family, int port) {
-  int fd = highDescriptor(socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (fd < 0) return false;
-  sockaddr_storage address{};
-  socklen_t length = 0;
+// The loopback address of the family with the port.
+socklen_t loopback(int family, int port, sockaddr_storage& address) {
+  address = sockaddr_storage{};
   if (family == AF_INET) {
     auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
     in4->sin_family = AF_INET;
     in4->sin_port = htons(static_cast<uint16_t>(port));
     in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof *in4;
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(static_cast<uint16_t>(port));
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof *in6;
+    return sizeof *in4;
   }
-  bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
-  if (!accepted && errno == EINPROGRESS) {
-    pollfd waiting{.fd = fd, .events = POLLOUT, .revents = 0};
-    int error = 0;
-    socklen_t size = sizeof error;
-    accepted = poll(&waiting, 1, kPollMillis) == 1 &&
-               getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+  in6->sin6_family = AF_INET6;
+  in6->sin6_port = htons(static_cast<uint16_t>(port));
+  in6->sin6_addr = in6addr_loopback;
+  return sizeof *in6;
+}
+
+// Waits up to the deadline for the events on the descriptor, in slices, so that the end
+// of the application ends the wait too. False on a timeout or that end.
+bool waitFor(int fd, short events, uint64_t deadline) {
+  for (;;) {
+    if (pollOver) return false;
+    uint64_t now = monotonicMicros();
+    if (now >= deadline) return false;
+    pollfd waiting{.fd = fd, .events = events, .revents = 0};
+    int slice = static_cast<int>(std::min<uint64_t>((deadline - now + 999) / 1000, kPollMillis));
+    int ready = poll(&waiting, 1, slice);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
   }
-  close(fd);
-  return accepted;
+}
+
+// The inodes of the sockets listening on the TCP port, from one of the kernel's tables
+// (/proc/net/tcp or tcp6): "sl local_address rem_address st ... inode", the address
+// "HEX:PORT" in hexadecimal, the state 0A for listening.
+void listeningInodes(const char* table, int port, std::vector<unsigned long>& inodes) {
+  FILE* file = std::fopen(table, "re");
+  if (file == nullptr) return;
+  char line[512];
+  if (std::fgets(line, sizeof line, file) == nullptr) {  // the heading
+    std::fclose(file);
+    return;
+  }
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    char local[64];
+    unsigned state = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(line, " %*s %63s %*s %x %*s %*s %*s %*s %*s %lu", local, &state, &inode) != 3) continue;
+    const char* colon = std::strrchr(local, ':');
+    if (colon == nullptr || state != 0x0A || inode == 0) continue;
+    if (std::strtoul(colon + 1, nullptr, 16) == static_cast<unsigned long>(port)) inodes.push_back(inode);
+  }
+  std::fclose(file);
+}
+
+enum class Listener { None, Other, Ours };
+
+// Whether a socket of this process listens on the TCP port: a listening socket's inode
+// among the process's own descriptors ("socket:[inode]"). A listener of another process
+// on the same port does not count.
+Listener listenerOnPort(int port) {
+  std::vector<unsigned long> inodes;
+  listeningInodes("/proc/self/net/tcp", port, inodes);
+  listeningInodes("/proc/self/net/tcp6", port, inodes);
+  if (inodes.empty()) return Listener::None;
+  DIR* descriptors = opendir("/proc/self/fd");
+  if (descriptors == nullptr) return Listener::Other;
+  Listener found = Listener::Other;
+  while (dirent* entry = readdir(descriptors)) {
+    if (entry->d_name[0] == '.') continue;
+    char link[64];
+    ssize_t length = readlinkat(dirfd(descriptors), entry->d_name, link, sizeof link - 1);
+    if (length <= 0) continue;
+    link[length] = '\0';
+    unsigned long inode = 0;
+    if (std::sscanf(link, "socket:[%lu]", &inode) == 1 &&
+        std::find(inodes.begin(), inodes.end(), inode) != inodes.end()) {
+      found = Listener::Ours;
+      break;
+    }
+  }
+  closedir(descriptors);
+  return found;
+}
+
+// One HTTP try: connect to the loopback address (127.0.0.1, then ::1 if that is refused),
+// send a GET for the path and read up to the end of the first line. Empty when the answer
+// begins with a status line ("HTTP/x.y nnn"), else why the try failed.
+std::string httpTry(int port, const char* path) {
+  std::string failure = "no connection";
+  for (int family : {AF_INET, AF_INET6}) {
+    int fd = highDescriptor(socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (fd < 0) continue;
+    sockaddr_storage address{};
+    socklen_t length = loopback(family, port, address);
+    bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+    int error = errno;
+    if (!connected && error == EINPROGRESS) {
+      socklen_t size = sizeof error;
+      error = ETIMEDOUT;
+      connected = waitFor(fd, POLLOUT, monotonicMicros() + kHttpConnectMillis * 1000u) &&
+                  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+    if (!connected) {
+      failure = std::string("no connection (") + std::strerror(error) + ")";
+      close(fd);
+      continue;
+    }
+    const char* host = family == AF_INET ? "127.0.0.1" : "[::1]";
+    std::string request = std::string("GET ") + path + " HTTP/1.0\r\nHost: " + host + ":" +
+                          std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+    uint64_t deadline = monotonicMicros() + kHttpAnswerMillis * 1000u;
+    size_t sent = 0;
+    while (sent < request.size() && waitFor(fd, POLLOUT, deadline)) {
+      ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+      if (n > 0) sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    bool closed = false;
+    while (sent == request.size() && answer.find('\n') == std::string::npos && answer.size() < 512 &&
+           !closed && waitFor(fd, POLLIN, deadline)) {
+      char buffer[512];
+      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n > 0) answer.append(buffer, static_cast<size_t>(n));
+      closed = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
+    }
+    close(fd);
+    size_t end = answer.find('\n');
+    if (end != std::string::npos) {
+      unsigned major = 0;
+      unsigned minor = 0;
+      unsigned status = 0;
+      char space = '\0';
+      if (std::sscanf(answer.c_str(), "HTTP/%1u.%1u %3u%c", &major, &minor, &status, &space) == 4 &&
+          status >= 100 && status <= 999 && (space == ' ' || space == '\r' || space == '\n')) {
+        return std::string();
+      }
+      return "an answer without an HTTP status line";
+    }
+    if (sent < request.size()) return "the request could not be sent";
+    if (closed) return "the connection closed before a status line";
+    return "no status line within " + std::to_string(kHttpAnswerMillis) + " ms";
+  }
+  return failure;
 }
 
 void* readinessPoll(void*) {
+  bool otherTraced = false;
+  std::string lastFailure;
   while (!pollOver && !readySent) {
-    if (connects(AF_INET, readiness.port) || connects(AF_INET6, readiness.port)) {
-      ut_tproda("Readiness port %d accepted a connection", static_cast<int>(readiness.port));
-      sendReady();
-      return nullptr;
+    if (readinessMode == ReadinessMode::Port) {
+      Listener listener = listenerOnPort(readinessPort);
+      if (listener == Listener::Ours) {
+        ut_tproda("Readiness port %d is listened on by this process", static_cast<int>(readinessPort));
+        sendReady();
+        return nullptr;
+      }
+      if (listener == Listener::Other && !otherTraced) {
+        otherTraced = true;
+        ut_tproda("Readiness port %d is listened on by another process; waiting for this one to listen on it",
+                  static_cast<int>(readinessPort));
+      }
+    } else {
+      std::string failure = httpTry(readinessPort, readinessPath);
+      if (failure.empty()) {
+        ut_tproda("Readiness http %d %.*s answered with a status line", static_cast<int>(readinessPort),
+                  ut_textLimit(), readinessPath);
+        sendReady();
+        return nullptr;
+      }
+      // A line for each change of the outcome, not for every try of a port still closed.
+      if (failure != lastFailure && !pollOver) {
+        ut_tproda("Readiness http %d %.*s: %s; trying again", static_cast<int>(readinessPort), ut_textLimit(),
+                  readinessPath, failure.c_str());
+      }
+      lastFailure = failure;
     }
     sleepMicros(kPollMillis * 1000u);
   }
@@ -165,8 +316,13 @@ void* readinessPoll(void*) {
 void endPoll() {
   pollOver = true;
   if (polling.exchange(false) && !readySent) {
-    ut_tproda("Readiness port %d was not opened while the application ran; READY=1 not sent",
-              static_cast<int>(readiness.port));
+    if (readinessMode == ReadinessMode::Port) {
+      ut_tproda("Readiness port %d was not opened while the application ran; READY=1 not sent",
+                static_cast<int>(readinessPort));
+    } else {
+      ut_tproda("Readiness http %d %.*s was not answered while the application ran; READY=1 not sent",
+                static_cast<int>(readinessPort), ut_textLimit(), readinessPath);
+    }
   }
 }
 
@@ -229,7 +385,9 @@ void hmdServiceReset() {
   watchdogInterval = 0;
   generation = 1;
   announced = false;
-  readiness = Readiness{};
+  readinessMode = ReadinessMode::Main;
+  readinessPort = 0;
+  readinessPath[0] = '\0';
   watchdogVm = nullptr;
   readySent = false;
   stoppingSent = false;
@@ -274,7 +432,12 @@ void hmdServiceTakeEnvironment() {
 }
 
 void hmdServiceConfigRead() {
-  readiness = cfgGetReadiness();
+  Readiness rule = cfgGetReadiness();
+  readinessMode = rule.mode;
+  readinessPort = rule.port;
+  size_t length = std::min(rule.path.size(), kReadinessPathMax);
+  std::memcpy(readinessPath, rule.path.data(), length);
+  readinessPath[length] = '\0';
   mayRestart = cfgGetRestartOnExitCode() != 0;
   if (!announced) {
     hmdNotify("MAINPID=" + std::to_string(getpid()) + "\nSTATUS=Starting" + generationSuffix(generation));
@@ -289,9 +452,9 @@ bool hmdServiceApplicationStarts() {
 
 void hmdServiceMainCalled(JavaVM* vm) {
   if (notifyLength == 0) return;
-  if (readiness.mode == ReadinessMode::Main) sendReady();
-  if (readiness.mode == ReadinessMode::Port && !readySent && !polling.exchange(true))
-    startThread(readinessPoll);
+  if (readinessMode == ReadinessMode::Main) sendReady();
+  const bool polled = readinessMode == ReadinessMode::Port || readinessMode == ReadinessMode::Http;
+  if (polled && !readySent && !polling.exchange(true)) startThread(readinessPoll);
   if (watchdogInterval != 0 && vm != nullptr && watchdogVm == nullptr) {
     watchdogVm = vm;
     startThread(watchdog);
@@ -299,7 +462,7 @@ void hmdServiceMainCalled(JavaVM* vm) {
 }
 
 void hmdServiceMainReturned(bool normally) {
-  if (notifyLength != 0 && normally && readiness.mode == ReadinessMode::Return) sendReady();
+  if (notifyLength != 0 && normally && readinessMode == ReadinessMode::Return) sendReady();
 }
 
 void hmdServiceStopBegins() {
