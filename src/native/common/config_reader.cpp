@@ -49,6 +49,8 @@ constexpr Directive directiveList[] = {
     {.name = "vmtype", .handler = cfgSetVMType, .parameterRequired = true,
      .errorFormat = "Error: Unrecognized VM type in '%s' at line %d in configuration file '%s'."},
     {.name = "mainclass", .handler = cfgSetMainClass, .parameterRequired = true, .errorFormat = nullptr},
+    {.name = "mainjar", .handler = cfgSetMainJar, .parameterRequired = true,
+     .errorFormat = "Error: No readable jar manifest in '%s' at line %d in configuration file '%s'."},
     {.name = "mainmethod", .handler = cfgSetMainMethod, .parameterRequired = true, .errorFormat = nullptr},
     {.name = "versionclass", .handler = cfgSetVersionClass, .parameterRequired = true, .errorFormat = nullptr},
     {.name = "usageclass", .handler = cfgSetUsageClass, .parameterRequired = true, .errorFormat = nullptr},
@@ -91,7 +93,7 @@ constexpr Directive directiveList[] = {
     {.name = "pidfile", .handler = cfgSetPidFile, .parameterRequired = true, .errorFormat = nullptr},
 };
 constexpr uint32_t directiveListCount = sizeof directiveList / sizeof directiveList[0];
-static_assert(directiveListCount == 41);
+static_assert(directiveListCount == 42);
 
 // A file on the stack of files being read, identified by device and inode where it can
 // be, so that a cycle is seen whatever name reaches the file.

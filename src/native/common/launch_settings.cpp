@@ -15,10 +15,13 @@
 #include "app_arguments.h"
 #include "config_options.h"
 #include "environment.h"
+#include "jar_manifest.h"
 #include "jvm_discovery.h"
 #include "jvm_options.h"
 #include "option_directives.h"
+#include "path_list.h"
 #include "process_end.h"
+#include "string_helpers.h"
 #include "sysinfo.h"
 #include "trace.h"
 
@@ -33,6 +36,8 @@ constexpr size_t kHeapOptionMax = 119;
 PathArray shlibpath;
 std::optional<std::string> mainClass;
 std::optional<std::string> mainMethod;
+// The Main-Class of the mainjar directive's jar: the class to run where mainclass names none.
+std::optional<std::string> mainJarClass;
 std::optional<std::string> versionClass;
 std::optional<std::string> versionMethod;
 std::optional<std::string> usageClass;
@@ -146,6 +151,7 @@ void deleteExportFile(const std::string& name) {
 
 void cfgSettingsInit() {
   mainClass.reset();
+  mainJarClass.reset();
   mainMethod = "main";
   versionClass.reset();
   versionMethod.reset();
@@ -216,6 +222,35 @@ bool cfgSetVMType(const std::string& argument) {
 
 bool cfgSetMainClass(const std::string& argument) {
   cfgSplitClassIntoClassAndMethod(argument, mainClass, mainMethod);
+  return true;
+}
+
+// An executable jar, as java -jar takes it: the jar and the files its Class-Path names join
+// the class path, its Main-Class runs unless mainclass names another, and the packages its
+// Add-Opens and Add-Exports name are opened or exported to the class path's classes.
+bool cfgSetMainJar(const std::string& argument) {
+  std::string jar = utlMakeAbsPath(utlFixDirSeparators(argument), cfgIsMakePathsAbsolute());
+  std::optional<std::string> manifest = zipReadJarManifest(jar);
+  if (!manifest) return false;
+  cfgAddPath(jar);
+  if (std::optional<std::string> classPath = zipManifestAttribute(*manifest, "Class-Path")) {
+    for (const std::string& file : zipManifestClassPath(*classPath, jar)) cfgAddPath(file);
+  }
+  for (auto [attribute, option] :
+       {std::pair{"Add-Opens", "--add-opens="}, std::pair{"Add-Exports", "--add-exports="}}) {
+    std::string value = zipManifestAttribute(*manifest, attribute).value_or("");
+    std::string_view packages = value;
+    while (std::optional<std::string_view> package = utlStrtok(packages, " ")) {
+      cfgAddParam(std::string(option).append(*package).append("=ALL-UNNAMED"));
+    }
+  }
+  mainJarClass = zipManifestAttribute(*manifest, "Main-Class");
+  if (mainJarClass) {
+    ut_tproda("\t* Main class <%.*s> from the manifest of <%.*s>", ut_textLimit(), mainJarClass->c_str(),
+              ut_textLimit(), jar.c_str());
+  } else {
+    ut_tproda("\t* The manifest of <%.*s> names no main class", ut_textLimit(), jar.c_str());
+  }
   return true;
 }
 
@@ -379,13 +414,13 @@ bool cfgSetPidFile(const std::string& argument) {
 int32_t cfgGetAppArgCount() { return firstCommandOptionAppArg - 1; }
 
 const PathArray& cfgGetShLibPath() { return shlibpath; }
-std::optional<std::string> cfgGetMainClass() { return mainClass; }
+std::optional<std::string> cfgGetMainClass() { return mainClass ? mainClass : mainJarClass; }
 std::string cfgGetMainMethod() { return mainMethod.value_or("main"); }
 std::optional<std::string> cfgGetVersionClass() { return versionClass; }
 std::string cfgGetVersionMethod() { return versionMethod.value_or("main"); }
 std::optional<std::string> cfgGetUsageClass() { return usageClass; }
 std::string cfgGetUsageMethod() { return usageMethod.value_or("main"); }
-std::optional<std::string> cfgGetExitClass() { return exitClass ? exitClass : mainClass; }
+std::optional<std::string> cfgGetExitClass() { return exitClass ? exitClass : cfgGetMainClass(); }
 bool cfgIsExitClassConfigured() { return exitClass.has_value(); }
 std::string cfgGetExitMethod() { return exitMethod.value_or("cleanup"); }
 int32_t cfgGetRestartOnExitCode() { return restartCode; }

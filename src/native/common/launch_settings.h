@@ -30,6 +30,7 @@ bool cfgSetJavaHome(const std::string& argument);
 bool cfgSetJavaPath(const std::string& argument);
 bool cfgSetVMType(const std::string& argument);
 bool cfgSetMainClass(const std::string& argument);
+bool cfgSetMainJar(const std::string& argument);
 bool cfgSetMainMethod(const std::string& argument);
 bool cfgSetVersionClass(const std::string& argument);
 bool cfgSetUsageClass(const std::string& argument);
