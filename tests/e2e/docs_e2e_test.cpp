@@ -2,6 +2,7 @@
 // launcher without error: an operator may copy any of them as it stands.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -84,6 +85,26 @@ std::vector<Example> examplesOf(const std::string& relative, const std::set<std:
   return examples;
 }
 
+// The executable jars an example's mainjar lines name below the tree, each a jar whose
+// manifest names the example's class.
+void makeMainJars(const AppTree& tree, const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.starts_with("mainjar ")) continue;
+    std::string file = line.substr(8);
+    for (const std::string& root : {std::string("$var(installRoot)/"), std::string("../")}) {
+      if (file.starts_with(root)) file = tree.path(file.substr(root.size()));
+    }
+    if (!file.starts_with(tree.root())) continue;
+    std::string manifest = tree.writeFile("manifest.txt", "Main-Class: com.example.Server\n");
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    e2e::RunResult made = e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                                          {"jar", "--create", "--file", file, "--manifest", manifest}, Env(), {});
+    EXPECT_EQ(made.status, 0) << made.err;
+  }
+}
+
 }  // namespace
 
 TEST(Docs, EveryConfigurationExampleIsReadWithoutError) {
@@ -103,11 +124,13 @@ TEST(Docs, EveryConfigurationExampleIsReadWithoutError) {
     AppTree tree("server");
     tree.copyClasses();
     tree.makeDir("lib");
+    makeMainJars(tree, example.text);
     // What an example leaves to the rest of its configuration: the Java home and a class.
     std::string config = example.text;
     if (config.find("\njavahome ") == std::string::npos && !config.starts_with("javahome "))
       config += "javahome " + e2e::testJdkHome() + "\n";
-    if (config.find("mainclass ") == std::string::npos) config += "mainclass com.example.Server\n";
+    if (config.find("mainclass ") == std::string::npos && config.find("mainjar ") == std::string::npos)
+      config += "mainclass com.example.Server\n";
     tree.writeConfig(config);
     auto r = tree.run({"+javacmd"}, Env().set("JAVA_HOME", e2e::testJdkHome()));
     EXPECT_EQ(r.status, 0);
