@@ -1,0 +1,258 @@
+// Restarts that never spin and a VM watch.
+//
+//   restart asked -> limit reached? -> line on stderr, the application's status ends it
+//                 -> brief generation? -> line on stderr, wait (a stop signal ends it now)
+//                 -> re-execution, with LAUNCHER_SUPERVISION:
+//                    "<generation start> <brief in a row> <restart time>,<restart time>..."
+//                    (milliseconds of CLOCK_MONOTONIC, which a re-execution keeps; a start
+//                    of 0 means "when the next image starts")
+//
+// The VM watch is two detached threads: one attached to the VM that asks it for an answer
+// every quarter of the watch time and notes when it got one, and one outside the VM that
+// looks at that note as often and acts once it is older than the watch time. A hung VM
+// holds the first in its call; the second is never held. Both use only atomics and plain
+// values that are never destroyed, and leave once the VM has ended.
+#include "supervision.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "process_end.h"
+#include "trace.h"
+#include "vm_answers.h"
+
+namespace {
+
+constexpr const char kStateVariable[] = "LAUNCHER_SUPERVISION";
+// "FIRST CAP BRIEF" in milliseconds, for tests that cannot wait a real back-off.
+constexpr const char kBackoffVariable[] = "LAUNCHER_TEST_RESTART_BACKOFF";
+constexpr uint32_t kMaxSeconds = 86400;
+constexpr uint32_t kChecksPerWatch = 4;
+constexpr uint64_t kWaitSliceMillis = 20;
+
+RestartBackoff backoff;
+std::string backoffText;  // as given, handed to the next image
+uint64_t generationStart = 0;
+uint32_t briefInARow = 0;
+std::deque<uint64_t> restartTimes;
+uint32_t limitCount = 0;  // 0: no limit
+uint64_t limitWindowMillis = 0;
+uint32_t watchSeconds = 0;  // 0: no VM watch
+bool watchRestarts = true;
+void (*restartAction)(int32_t) = nullptr;
+
+JavaVM* watchedVm = nullptr;
+std::atomic<uint64_t> lastAnswer{0};
+std::atomic<bool> watching{false};
+
+uint64_t monotonicMillis() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+void sleepMillis(uint64_t millis) {
+  timespec pause{.tv_sec = static_cast<time_t>(millis / 1000u),
+                 .tv_nsec = static_cast<long>(millis % 1000u) * 1000000};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+// A whole number from 1 to kMaxSeconds, nothing else.
+bool parseSeconds(const std::string& text, uint32_t& value) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  unsigned long number = std::stoul(text);
+  if (number < 1 || number > kMaxSeconds) return false;
+  value = static_cast<uint32_t>(number);
+  return true;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> result;
+  for (std::string word; in >> word;) result.push_back(word);
+  return result;
+}
+
+void takeBackoff(const char* text) {
+  unsigned long long first = 0;
+  unsigned long long cap = 0;
+  unsigned long long brief = 0;
+  if (std::sscanf(text, "%llu %llu %llu", &first, &cap, &brief) == 3) {
+    backoff = RestartBackoff{.firstMillis = first, .capMillis = cap, .briefMillis = brief};
+    backoffText = text;
+  }
+}
+
+void takeState(const char* text) {
+  unsigned long long start = 0;
+  unsigned int brief = 0;
+  int used = 0;
+  if (std::sscanf(text, "%llu %u %n", &start, &brief, &used) < 2) return;
+  generationStart = start != 0 ? start : generationStart;
+  briefInARow = brief;
+  std::istringstream times(text + used);
+  for (std::string time; std::getline(times, time, ',');) {
+    if (!time.empty()) restartTimes.push_back(std::strtoull(time.c_str(), nullptr, 10));
+  }
+}
+
+void* askVm(void*) {
+  VmAnswers answers;
+  if (hmdAttachForAnswers(watchedVm, "Launcher VM watch", answers) != VmAnswersAttach::Attached) {
+    ut_tproda("The VM watch cannot call into the VM; the VM is not watched");
+    watching = false;
+    return nullptr;
+  }
+  const uint64_t interval = watchSeconds * 1000u / kChecksPerWatch;
+  while (!hmdVmHasEnded()) {
+    if (hmdVmAnswers(answers) && !hmdVmHasEnded()) lastAnswer = monotonicMillis();
+    sleepMillis(interval);
+  }
+  return nullptr;
+}
+
+void* watchVm(void*) {
+  const uint64_t limit = watchSeconds * 1000u;
+  const uint64_t interval = limit / kChecksPerWatch;
+  for (;;) {
+    sleepMillis(interval);
+    if (hmdVmHasEnded() || !watching) return nullptr;
+    const uint64_t silent = monotonicMillis() - lastAnswer.load();
+    if (silent < limit) continue;
+    std::fprintf(stderr, "Error: The VM has not answered for %" PRIu64 ".%01" PRIu64 " seconds; %s.\n",
+                 silent / 1000u, silent % 1000u / 100u,
+                 watchRestarts ? "restarting the application" : "ending with status 70");
+    std::fflush(stderr);
+    if (watchRestarts && restartAction != nullptr) restartAction(kExitVmHung);
+    hmdEndProcess(kExitVmHung);
+  }
+}
+
+bool startThread(void* (*body)(void*)) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  int error = pthread_create(&thread, &attributes, body, nullptr);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) ut_tproda("Unable to start a VM watch thread; pthread_create() returned %d", error);
+  return error == 0;
+}
+
+}  // namespace
+
+uint64_t hmdRestartDelayMillis(const RestartBackoff& curve, uint32_t brief) {
+  if (brief == 0) return 0;
+  uint64_t delay = curve.firstMillis;
+  for (uint32_t i = 1; i < brief && delay < curve.capMillis; ++i) delay *= 2;
+  return delay < curve.capMillis ? delay : curve.capMillis;
+}
+
+bool hmdRestartLimitReached(std::deque<uint64_t>& times, uint64_t now, uint32_t count, uint64_t window) {
+  while (!times.empty() && (times.front() > now || now - times.front() >= window)) times.pop_front();
+  if (times.size() >= count) return true;
+  times.push_back(now);
+  return false;
+}
+
+bool hmdSetRestartLimit(const std::string& argument) {
+  std::vector<std::string> parts = words(argument);
+  uint32_t count = 0;
+  uint32_t seconds = 0;
+  if (parts.size() != 2 || !parseSeconds(parts[0], count) || !parseSeconds(parts[1], seconds)) return false;
+  limitCount = count;
+  limitWindowMillis = seconds * uint64_t{1000};
+  return true;
+}
+
+bool hmdSetVmWatch(const std::string& argument) {
+  std::vector<std::string> parts = words(argument);
+  uint32_t seconds = 0;
+  if (parts.empty() || parts.size() > 2 || !parseSeconds(parts[0], seconds)) return false;
+  if (parts.size() == 2 && parts[1] != "restart" && parts[1] != "exit") return false;
+  watchSeconds = seconds;
+  watchRestarts = parts.size() == 1 || parts[1] == "restart";
+  return true;
+}
+
+void hmdSupervisionReset() {
+  backoff = RestartBackoff{};
+  backoffText.clear();
+  generationStart = monotonicMillis();
+  briefInARow = 0;
+  restartTimes.clear();
+  limitCount = 0;
+  limitWindowMillis = 0;
+  watchSeconds = 0;
+  watchRestarts = true;
+  restartAction = nullptr;
+  watchedVm = nullptr;
+  watching = false;
+}
+
+void hmdSupervisionTakeEnvironment(void (*restartInPlace)(int32_t status)) {
+  hmdSupervisionReset();
+  restartAction = restartInPlace;
+  if (const char* text = std::getenv(kBackoffVariable)) takeBackoff(text);
+  if (const char* text = std::getenv(kStateVariable)) takeState(text);
+  unsetenv(kBackoffVariable);
+  unsetenv(kStateVariable);
+}
+
+bool hmdSupervisionBeforeRestart(int32_t status) {
+  const uint64_t now = monotonicMillis();
+  if (limitCount != 0 && hmdRestartLimitReached(restartTimes, now, limitCount, limitWindowMillis)) {
+    std::fprintf(stderr,
+                 "Error: The application asked for more than %u restarts within %" PRIu64
+                 " seconds; ending with its status %d.\n",
+                 limitCount, limitWindowMillis / 1000u, static_cast<int>(status));
+    return false;
+  }
+  const uint64_t lived = now - generationStart;
+  briefInARow = lived < backoff.briefMillis ? briefInARow + 1 : 0;
+  const uint64_t delay = hmdRestartDelayMillis(backoff, briefInARow);
+  if (delay == 0) return true;
+  // From here a stop signal is noted rather than ending the process in its handler, so
+  // that the end goes through the owner and the service manager hears of it.
+  hmdClaimEnd();
+  std::fprintf(stderr,
+               "The application ended after %" PRIu64 ".%01" PRIu64 " seconds; restarting it in %" PRIu64
+               ".%01" PRIu64 " seconds.\n",
+               lived / 1000u, lived % 1000u / 100u, delay / 1000u, delay % 1000u / 100u);
+  std::fflush(stderr);
+  for (uint64_t end = now + delay, at = now; at < end && !hmdStopNoted(); at = monotonicMillis()) {
+    sleepMillis(std::min(end - at, kWaitSliceMillis));
+  }
+  return true;
+}
+
+void hmdSupervisionBeforeReexec(bool restart) {
+  if (!backoffText.empty()) setenv(kBackoffVariable, backoffText.c_str(), 1);
+  std::string state = std::to_string(restart ? 0 : generationStart) + " " + std::to_string(briefInARow) + " ";
+  for (size_t i = 0; i < restartTimes.size(); ++i)
+    state += (i == 0 ? "" : ",") + std::to_string(restartTimes[i]);
+  setenv(kStateVariable, state.c_str(), 1);
+}
+
+void hmdSupervisionMainCalled(JavaVM* vm) {
+  if (watchSeconds == 0 || vm == nullptr || watching.exchange(true)) return;
+  watchedVm = vm;
+  lastAnswer = monotonicMillis();
+  ut_tproda("The VM watch checks every %u milliseconds that the VM answers",
+            static_cast<unsigned>(watchSeconds * 1000u / kChecksPerWatch));
+  if (!startThread(askVm) || !startThread(watchVm)) watching = false;
+}
+
+uint32_t hmdGetVmWatchSeconds() { return watchSeconds; }
+bool hmdVmWatchRestarts() { return watchRestarts; }
