@@ -14,6 +14,9 @@ import java.nio.file.StandardOpenOption;
 //                                counted loop without safepoint polls against System.gc());
 //                                later generations print "serving generation n", live
 //                                MILLIS with collections and end with 0
+//   serve FILE GOFILE PORT [hang] main prints "waiting" and returns; a thread waits for
+//                                GOFILE, then listens on 127.0.0.1:PORT and prints
+//                                "listening"; with hang, a shutdown hook never ends
 public class SuperviseApp {
   static volatile long sink;
 
@@ -36,6 +39,8 @@ public class SuperviseApp {
       }
       Thread.sleep(Long.parseLong(plan[generation - 1]));
       status = 3;
+    } else if (args[0].equals("serve")) {
+      serve(Paths.get(args[2]), Integer.parseInt(args[3]), args.length > 4 && args[4].equals("hang"));
     } else if (args[0].equals("stuck")) {
       if (generation == 1) {
         holdAtSafepoint();
@@ -47,6 +52,37 @@ public class SuperviseApp {
         Thread.sleep(100);
       }
     }
+  }
+
+  static void serve(Path go, int port, boolean hang) {
+    if (hang) {
+      Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+        try {
+          Thread.sleep(Long.MAX_VALUE);
+        } catch (InterruptedException e) {
+          return;
+        }
+      }));
+    }
+    Thread server = new Thread(() -> {
+      try {
+        while (!Files.exists(go)) {
+          Thread.sleep(50);
+        }
+        java.net.ServerSocket socket =
+            new java.net.ServerSocket(port, 50, java.net.InetAddress.getByName("127.0.0.1"));
+        System.out.println("listening");
+        System.out.flush();
+        for (;;) {
+          socket.accept().close();
+        }
+      } catch (Exception e) {
+        e.printStackTrace();
+      }
+    });
+    server.start();
+    System.out.println("waiting");
+    System.out.flush();
   }
 
   // With -XX:-UseCountedLoopSafepoints -XX:LoopStripMiningIter=0 the compiled loops have no

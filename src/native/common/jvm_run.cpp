@@ -133,6 +133,7 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   // An application whose main method throws has failed, whatever getExitStatus says.
   bool threw = jsvDescribeException(env);
   hmdServiceMainReturned(!threw);
+  hmdSupervisionMainReturned(!threw);
   int32_t status = threw ? kExitFailure : askExitStatus(env, cls.get());
 
   env->DeleteLocalRef(cls.release());

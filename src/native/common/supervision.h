@@ -47,8 +47,13 @@ void hmdSupervisionTakeEnvironment(void (*restartInPlace)(int32_t status));
 bool hmdSupervisionBeforeRestart(int32_t status);
 // Just before the launcher executes itself again (restart: the application restarts).
 void hmdSupervisionBeforeReexec(bool restart);
-// The main method is about to be called: the VM watch begins, when configured.
+// The main method is about to be called: the state record (with a pid file) and the VM
+// watch (when configured) begin.
 void hmdSupervisionMainCalled(JavaVM* vm);
+// The main method has returned (normally: without an exception): readiness by "return".
+void hmdSupervisionMainReturned(bool normally);
+// An orderly stop begins: the state record says so.
+void hmdSupervisionStopBegins();
 
 // The VM watch's settings, for tests: seconds (0: none) and whether it restarts.
 uint32_t hmdGetVmWatchSeconds();

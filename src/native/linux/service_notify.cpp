@@ -43,6 +43,7 @@
 
 #include "launch_settings.h"
 #include "pid_file.h"
+#include "supervision.h"
 #include "trace.h"
 #include "vm_answers.h"
 
@@ -298,6 +299,7 @@ void hmdServiceMainReturned(bool normally) {
 }
 
 void hmdServiceStopBegins() {
+  hmdSupervisionStopBegins();
   endPoll();
   if (notifyLength == 0) return;
   // Where the stop may still end in a restart (the exit method answers with the restart

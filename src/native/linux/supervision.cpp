@@ -3,9 +3,10 @@
 //   restart asked -> limit reached? -> line on stderr, the application's status ends it
 //                 -> brief generation? -> line on stderr, wait (a stop signal ends it now)
 //                 -> re-execution, with LAUNCHER_SUPERVISION:
-//                    "<generation start> <brief in a row> <restart time>,<restart time>..."
+//                    "<generation start> <brief in a row> <generation> <restart time>,..."
 //                    (milliseconds of CLOCK_MONOTONIC, which a re-execution keeps; a start
-//                    of 0 means "when the next image starts")
+//                    of 0 means "when the next image starts"), and the state record's path
+//                    in LAUNCHER_STATE_RECORD
 //
 // The VM watch is two detached threads: one attached to the VM that asks it for an answer
 // every quarter of the watch time and notes when it got one, and one outside the VM that
@@ -14,8 +15,13 @@
 // values that are never destroyed, and leave once the VM has ended.
 #include "supervision.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,9 +29,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <vector>
 
+#include "instance_state.h"
+#include "launch_settings.h"
 #include "process_end.h"
 #include "trace.h"
 #include "vm_answers.h"
@@ -33,6 +42,8 @@
 namespace {
 
 constexpr const char kStateVariable[] = "LAUNCHER_SUPERVISION";
+constexpr const char kRecordVariable[] = "LAUNCHER_STATE_RECORD";
+constexpr int kReadinessPollMillis = 100;
 // "FIRST CAP BRIEF" in milliseconds, for tests that cannot wait a real back-off.
 constexpr const char kBackoffVariable[] = "LAUNCHER_TEST_RESTART_BACKOFF";
 constexpr uint32_t kMaxSeconds = 86400;
@@ -43,6 +54,9 @@ RestartBackoff backoff;
 std::string backoffText;  // as given, handed to the next image
 uint64_t generationStart = 0;
 uint32_t briefInARow = 0;
+int32_t generation = 1;
+std::string recordPath;  // taken over from the image before a restart
+int32_t readinessPort = 0;
 std::deque<uint64_t> restartTimes;
 uint32_t limitCount = 0;  // 0: no limit
 uint64_t limitWindowMillis = 0;
@@ -97,10 +111,12 @@ void takeBackoff(const char* text) {
 void takeState(const char* text) {
   unsigned long long start = 0;
   unsigned int brief = 0;
+  int number = 0;
   int used = 0;
-  if (std::sscanf(text, "%llu %u %n", &start, &brief, &used) < 2) return;
+  if (std::sscanf(text, "%llu %u %d %n", &start, &brief, &number, &used) < 3 || number < 1) return;
   generationStart = start != 0 ? start : generationStart;
   briefInARow = brief;
+  generation = number;
   std::istringstream times(text + used);
   for (std::string time; std::getline(times, time, ',');) {
     if (!time.empty()) restartTimes.push_back(std::strtoull(time.c_str(), nullptr, 10));
@@ -116,7 +132,10 @@ void* askVm(void*) {
   }
   const uint64_t interval = watchSeconds * 1000u / kChecksPerWatch;
   while (!hmdVmHasEnded()) {
-    if (hmdVmAnswers(answers) && !hmdVmHasEnded()) lastAnswer = monotonicMillis();
+    if (hmdVmAnswers(answers) && !hmdVmHasEnded()) {
+      lastAnswer = monotonicMillis();
+      hmdStateAnswered(lastAnswer);
+    }
     sleepMillis(interval);
   }
   return nullptr;
@@ -137,6 +156,49 @@ void* watchVm(void*) {
     if (watchRestarts && restartAction != nullptr) restartAction(kExitVmHung);
     hmdEndProcess(kExitVmHung);
   }
+}
+
+// Whether a TCP connection to the loopback address and port is accepted within a poll.
+bool accepts(int family, int port) {
+  int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (family == AF_INET) {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(static_cast<uint16_t>(port));
+    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *in4;
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(static_cast<uint16_t>(port));
+    in6->sin6_addr = in6addr_loopback;
+    length = sizeof *in6;
+  }
+  bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  if (!accepted && errno == EINPROGRESS) {
+    pollfd waiting{.fd = fd, .events = POLLOUT, .revents = 0};
+    int error = 0;
+    socklen_t size = sizeof error;
+    accepted = poll(&waiting, 1, kReadinessPollMillis) == 1 &&
+               getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+  }
+  close(fd);
+  return accepted;
+}
+
+// The readiness port of the state record; the service manager's poll has its own.
+void* pollReadiness(void*) {
+  while (!hmdVmHasEnded()) {
+    if (accepts(AF_INET, readinessPort) || accepts(AF_INET6, readinessPort)) {
+      hmdStateSet("ready");
+      return nullptr;
+    }
+    sleepMillis(kReadinessPollMillis);
+  }
+  return nullptr;
 }
 
 bool startThread(void* (*body)(void*)) {
@@ -191,6 +253,10 @@ void hmdSupervisionReset() {
   backoffText.clear();
   generationStart = monotonicMillis();
   briefInARow = 0;
+  generation = 1;
+  recordPath.clear();
+  readinessPort = 0;
+  hmdStateReset();
   restartTimes.clear();
   limitCount = 0;
   limitWindowMillis = 0;
@@ -206,8 +272,11 @@ void hmdSupervisionTakeEnvironment(void (*restartInPlace)(int32_t status)) {
   restartAction = restartInPlace;
   if (const char* text = std::getenv(kBackoffVariable)) takeBackoff(text);
   if (const char* text = std::getenv(kStateVariable)) takeState(text);
+  if (const char* text = std::getenv(kRecordVariable)) recordPath = text;
+  hmdStateTakeOver(recordPath);
   unsetenv(kBackoffVariable);
   unsetenv(kStateVariable);
+  unsetenv(kRecordVariable);
 }
 
 bool hmdSupervisionBeforeRestart(int32_t status) {
@@ -239,13 +308,29 @@ bool hmdSupervisionBeforeRestart(int32_t status) {
 
 void hmdSupervisionBeforeReexec(bool restart) {
   if (!backoffText.empty()) setenv(kBackoffVariable, backoffText.c_str(), 1);
-  std::string state = std::to_string(restart ? 0 : generationStart) + " " + std::to_string(briefInARow) + " ";
+  const int32_t next = restart ? generation + 1 : generation;
+  std::string state = std::to_string(restart ? 0 : generationStart) + " " + std::to_string(briefInARow) +
+                      " " + std::to_string(next) + " ";
   for (size_t i = 0; i < restartTimes.size(); ++i)
     state += (i == 0 ? "" : ",") + std::to_string(restartTimes[i]);
   setenv(kStateVariable, state.c_str(), 1);
+  const std::string record = restart ? hmdStateKeepForRestart(next) : hmdStateKeepForRestart(generation);
+  if (!record.empty()) setenv(kRecordVariable, record.c_str(), 1);
 }
 
 void hmdSupervisionMainCalled(JavaVM* vm) {
+  if (std::optional<std::string> pidFile = cfgGetPidFile()) {
+    const Readiness readiness = cfgGetReadiness();
+    hmdStateBegin(hmdStatePath(*pidFile),
+                  InstanceState{.state = readiness.mode == ReadinessMode::Main ? "ready" : "starting",
+                                .generation = generation,
+                                .answeredMillis = 0,
+                                .watchMillis = watchSeconds * uint64_t{1000}});
+    if (readiness.mode == ReadinessMode::Port) {
+      readinessPort = readiness.port;
+      startThread(pollReadiness);
+    }
+  }
   if (watchSeconds == 0 || vm == nullptr || watching.exchange(true)) return;
   watchedVm = vm;
   lastAnswer = monotonicMillis();
@@ -253,6 +338,12 @@ void hmdSupervisionMainCalled(JavaVM* vm) {
             static_cast<unsigned>(watchSeconds * 1000u / kChecksPerWatch));
   if (!startThread(askVm) || !startThread(watchVm)) watching = false;
 }
+
+void hmdSupervisionMainReturned(bool normally) {
+  if (normally && cfgGetReadiness().mode == ReadinessMode::Return) hmdStateSet("ready");
+}
+
+void hmdSupervisionStopBegins() { hmdStateSet("stopping"); }
 
 uint32_t hmdGetVmWatchSeconds() { return watchSeconds; }
 bool hmdVmWatchRestarts() { return watchRestarts; }

@@ -98,7 +98,8 @@ TEST_F(Supervision, TheStateCrossesReexecutionsAndLeavesTheEnvironment) {
     ASSERT_TRUE(hmdSupervisionBeforeRestart(3)) << restart;
     hmdSupervisionBeforeReexec(true);
     const std::string passed = state();
-    EXPECT_EQ(passed.rfind("0 " + std::to_string(restart) + " ", 0), 0u) << passed;
+    EXPECT_EQ(passed.rfind("0 " + std::to_string(restart) + " " + std::to_string(restart + 1) + " ", 0), 0u)
+        << passed;
     EXPECT_STREQ(std::getenv("LAUNCHER_TEST_RESTART_BACKOFF"), "0 0 100000");
     // The next image.
     hmdSupervisionTakeEnvironment(nullptr);
@@ -114,22 +115,22 @@ TEST_F(Supervision, TheStateCrossesReexecutionsAndLeavesTheEnvironment) {
 
   // A re-execution that completes the library path keeps the generation's start.
   hmdSupervisionReset();
-  setenv("LAUNCHER_SUPERVISION", "12345 4 100,200", 1);
+  setenv("LAUNCHER_SUPERVISION", "12345 4 3 100,200", 1);
   hmdSupervisionTakeEnvironment(nullptr);
   hmdSupervisionBeforeReexec(false);
-  EXPECT_EQ(state(), "12345 4 100,200");
+  EXPECT_EQ(state(), "12345 4 3 100,200");
   // Without the limit no restart times are kept; a long generation ends the brief run.
   setenv("LAUNCHER_TEST_RESTART_BACKOFF", "0 0 1", 1);
-  setenv("LAUNCHER_SUPERVISION", "1 4 ", 1);
+  setenv("LAUNCHER_SUPERVISION", "1 4 2 ", 1);
   hmdSupervisionTakeEnvironment(nullptr);
   ASSERT_TRUE(hmdSupervisionBeforeRestart(3));
   hmdSupervisionBeforeReexec(true);
-  EXPECT_EQ(state(), "0 0 ");
+  EXPECT_EQ(state(), "0 0 3 ");
   // Garbage is ignored.
   setenv("LAUNCHER_SUPERVISION", "x y", 1);
   hmdSupervisionTakeEnvironment(nullptr);
   hmdSupervisionBeforeReexec(true);
-  EXPECT_EQ(state(), "0 0 ");
+  EXPECT_EQ(state(), "0 0 2 ");
 }
 
 }  // namespace
