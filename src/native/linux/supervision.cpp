@@ -29,6 +29,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -319,7 +320,11 @@ void hmdSupervisionBeforeReexec(bool restart) {
 }
 
 void hmdSupervisionMainCalled(JavaVM* vm) {
-  if (std::optional<std::string> pidFile = cfgGetPidFile()) {
+  // Only the process that wrote the pid file keeps the record: a +version run leaves the
+  // running instance's alone.
+  std::optional<std::string> pidFile = cfgGetPidFile();
+  long holder = 0;
+  if (pidFile && std::ifstream(*pidFile) >> holder && holder == getpid()) {
     const Readiness readiness = cfgGetReadiness();
     hmdStateBegin(hmdStatePath(*pidFile),
                   InstanceState{.state = readiness.mode == ReadinessMode::Main ? "ready" : "starting",
