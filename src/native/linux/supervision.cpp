@@ -216,7 +216,7 @@ bool startThread(void* (*body)(void*)) {
 }  // namespace
 
 uint64_t hmdRestartDelayMillis(const RestartBackoff& curve, uint32_t brief) {
-  if (brief == 0) return 0;
+  if (brief == 0 || curve.firstMillis == 0) return 0;
   uint64_t delay = curve.firstMillis;
   for (uint32_t i = 1; i < brief && delay < curve.capMillis; ++i) delay *= 2;
   return delay < curve.capMillis ? delay : curve.capMillis;
