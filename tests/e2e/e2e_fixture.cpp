@@ -25,6 +25,9 @@ namespace fs = std::filesystem;
 namespace e2e {
 
 Env::Env() : vars_{{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"LANG", "C"}} {
+  // Restarts without the wait after brief generations, as the tests of restarts expect;
+  // the tests of that wait set a curve of their own.
+  vars_["LAUNCHER_TEST_RESTART_BACKOFF"] = "0 0 0";
   // A launcher built with sanitizers runs with the options the test run was given.
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
     if (const char* value = std::getenv(name)) vars_[name] = value;

@@ -23,7 +23,9 @@ struct RunResult {
 // An environment for the child: a small clean base that tests add to or remove from.
 class Env {
  public:
-  Env();  // PATH=/usr/local/bin:/usr/bin:/bin, LANG=C, and ASAN_OPTIONS, UBSAN_OPTIONS when set
+  // PATH=/usr/local/bin:/usr/bin:/bin, LANG=C, LAUNCHER_TEST_RESTART_BACKOFF=0 0 0 (no wait
+  // before restarts), and ASAN_OPTIONS, UBSAN_OPTIONS when set
+  Env();
   Env& set(const std::string& name, const std::string& value);
   Env& unset(const std::string& name);
   std::optional<std::string> get(const std::string& name) const;

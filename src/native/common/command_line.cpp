@@ -16,6 +16,7 @@
 #include "config_reader.h"
 #include "jvm_discovery.h"
 #include "jvm_options.h"
+#include "instance_command.h"
 #include "launch_settings.h"
 #include "option_directives.h"
 #include "path_list.h"
@@ -83,7 +84,7 @@ constexpr const char kClassPathArgs[] = " <directories and zip/jar files separat
 // Searched in order; the first matching row wins. Rows 12 and 13 share the name "-X":
 // the exact row catches the bare option (which prints the VM's -X help), the prefix
 // row every -Xsomething, which goes to the VM.
-constexpr std::array<JavaOption, 23> javaOptionsList = {{
+constexpr std::array<JavaOption, 25> javaOptionsList = {{
     {.name = "+help", .prefixMatch = false, .handler = nullptr, .handlerArg = 0, .stopsParsing = true,
      .showInUsage = true, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
      .helpText = "Prints this help message"},
@@ -149,6 +150,12 @@ constexpr std::array<JavaOption, 23> javaOptionsList = {{
      .helpText = "Turns on JPDA to allow debugging from a JPDA debugger"},
     {.name = "+sig", .prefixMatch = false, .handler = optSetSig, .handlerArg = 1, .stopsParsing = false,
      .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "", .helpText = ""},
+    {.name = "+status", .prefixMatch = true, .handler = hmdSetInstanceCommand, .handlerArg = 0,
+     .stopsParsing = false, .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
+     .helpText = ""},
+    {.name = "+stop", .prefixMatch = true, .handler = hmdSetInstanceCommand, .handlerArg = 0,
+     .stopsParsing = false, .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
+     .helpText = ""},
 }};
 
 // The candidate is the command prefix followed by the row's name; the argument must

@@ -33,7 +33,7 @@ class CommandLine : public ::testing::Test {
 TEST_F(CommandLine, TableHasItsRowsInOrder) {
   size_t count = 0;
   const JavaOption* table = optGetOptionTable(count);
-  ASSERT_EQ(count, 23u);
+  ASSERT_EQ(count, 25u);
   EXPECT_STREQ(table[0].name, "+help");
   EXPECT_STREQ(table[11].name, "-X");
   EXPECT_FALSE(table[11].prefixMatch);

@@ -30,6 +30,7 @@
 #include "option_directives.h"
 #include "path_list.h"
 #include "string_helpers.h"
+#include "supervision.h"
 #include "trace.h"
 #include "zip_comment.h"
 
@@ -91,9 +92,13 @@ constexpr Directive directiveList[] = {
     {.name = "readiness", .handler = cfgSetReadiness, .parameterRequired = true,
      .errorFormat = "Error: Invalid readiness rule in '%s' at line %d in configuration file '%s'."},
     {.name = "pidfile", .handler = cfgSetPidFile, .parameterRequired = true, .errorFormat = nullptr},
+    {.name = "restartlimit", .handler = hmdSetRestartLimit, .parameterRequired = true,
+     .errorFormat = "Error: Invalid restart limit in '%s' at line %d in configuration file '%s'."},
+    {.name = "vmwatch", .handler = hmdSetVmWatch, .parameterRequired = true,
+     .errorFormat = "Error: Invalid VM watch in '%s' at line %d in configuration file '%s'."},
 };
 constexpr uint32_t directiveListCount = sizeof directiveList / sizeof directiveList[0];
-static_assert(directiveListCount == 42);
+static_assert(directiveListCount == 44);
 
 // A file on the stack of files being read, identified by device and inode where it can
 // be, so that a cycle is seen whatever name reaches the file.

@@ -30,6 +30,7 @@
 #include "config_reader.h"
 #include "environment.h"
 #include "exit_codes.h"
+#include "instance_command.h"
 #include "java_command.h"
 #include "jvm_discovery.h"
 #include "jvm_options.h"
@@ -150,6 +151,8 @@ int32_t japStart(LaunchContext& context) {
 }
 
 int32_t japStart2(LaunchContext& context) {
+  // +status and +stop answer about the running instance, without a VM.
+  if (std::optional<int32_t> status = hmdRunInstanceCommand(cfgGetPidFile())) return *status;
   // 1. Shell mode: a running instance may take the files instead of a new VM.
   if (optIsShellMode() && cfgGetSocketPort() != 0) {
     if (handToRunningInstance(cfgGetSocketPort())) return kExitSuccess;

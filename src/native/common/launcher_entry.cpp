@@ -35,6 +35,7 @@
 #include "service_notify.h"
 #include "startup_cache.h"
 #include "string_helpers.h"
+#include "supervision.h"
 #include "trace.h"
 
 namespace {
@@ -58,6 +59,7 @@ void atProcessEnd(int32_t status, bool reexec) {
   if (reexec) {
     hmdKeepPidFileAcrossReexec();
     hmdServiceBeforeReexec(reexecIsRestart);
+    hmdSupervisionBeforeReexec(reexecIsRestart);
     jscHandToReexec();
   } else {
     hmdServiceProcessEnds(status);
@@ -99,6 +101,7 @@ std::optional<std::string> currentDirectory() {
 int32_t checkForRestart(int32_t code, bool reexecFlag) {
   bool reexec = (code == 0 && reexecFlag) || (code != 0 && code == restartCode);
   if (!reexec) return code;
+  if (!(code == 0 && reexecFlag) && !hmdSupervisionBeforeRestart(code)) return code;
 
   ut_tproda("Reset CWD to '%.*s'", ut_textLimit(),
             original_workingdir ? original_workingdir->c_str() : "(null)");
@@ -118,6 +121,18 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   std::fprintf(stderr, "Unable to re-exec self [error=%d]\n", error);
   return error;
 }
+
+namespace {
+
+// The VM watch found the VM hung: the application restarts in place, as its restart
+// code would have it, counted by the restart limit.
+void restartInPlace(int32_t status) {
+  hmdClaimEnd();
+  restartCode = status;
+  hmdEndProcess(checkForRestart(status, false));
+}
+
+}  // namespace
 
 void JVMExitHandler(int32_t status) {
   // The main thread or a forced exit may be ending the process already; then this
@@ -153,6 +168,7 @@ int launcherMain(int argc, char** argv) {
   hmdServiceTakeEnvironment();
   hmdTakePidFileFromReexec();
   jscTakeEnvironment();
+  hmdSupervisionTakeEnvironment(restartInPlace);
   hmdSetEndListener(atProcessEnd);
 
   if (std::atexit(atExitHandler) != 0) {

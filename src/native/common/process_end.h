@@ -58,6 +58,9 @@ void hmdClaimEnd();
 // signal's number. Safe in signal context; if another thread already ends the process,
 // it returns and lets that thread finish (a pending re-execution is cancelled).
 void hmdEndBySignal(int signal);
+// Whether a stop signal was noted while a thread owns the end: the owner's re-execution
+// will end the process with it instead.
+bool hmdStopNoted();
 // Replaces the process by the file with the argument vector, with the signal dispositions
 // and mask the process was started with. Returns the errno of a failed exec.
 int hmdReexec(const char* file, char** argv);

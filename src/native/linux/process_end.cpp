@@ -289,6 +289,8 @@ void hmdEndBySignal(int signal) {
   }
 }
 
+bool hmdStopNoted() { return (endState.load() >> 8) != 0; }
+
 int hmdReexec(const char* file, char** argv) {
   hmdClaimEnd();
   // The stop signals wait on this thread; any that another thread receives from now on

@@ -49,7 +49,9 @@
 
 #include "launch_settings.h"
 #include "pid_file.h"
+#include "supervision.h"
 #include "trace.h"
+#include "vm_answers.h"
 
 namespace {
 
@@ -331,17 +333,13 @@ void endPoll() {
 // code holds the call, and the pings stop. The thread is a daemon, so the VM's destruction
 // does not wait for it; once the VM is gone it leaves without touching the VM again.
 void* watchdog(void*) {
-  JNIEnv* env = nullptr;
-  char name[] = "Launcher watchdog";
-  JavaVMAttachArgs attachArgs{.version = JNI_VERSION_1_2, .name = name, .group = nullptr};
-  if (watchdogVm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &attachArgs) != JNI_OK) {
+  VmAnswers answers;
+  VmAnswersAttach attached = hmdAttachForAnswers(watchdogVm, "Launcher watchdog", answers);
+  if (attached == VmAnswersAttach::NotAttached) {
     ut_tproda("Watchdog could not attach to the VM; no pings are sent");
     return nullptr;
   }
-  jclass system = env->FindClass("java/lang/System");
-  jmethodID nanoTime = system != nullptr ? env->GetStaticMethodID(system, "nanoTime", "()J") : nullptr;
-  if (nanoTime == nullptr) {
-    env->ExceptionClear();
+  if (attached == VmAnswersAttach::NoMethod) {
     ut_tproda("Watchdog found no java.lang.System.nanoTime(); no pings are sent");
     if (!vmGone) watchdogVm->DetachCurrentThread();
     return nullptr;
@@ -354,9 +352,7 @@ void* watchdog(void*) {
       sleepMicros(std::min<uint64_t>(next - now, 10000u));
     }
     if (vmGone) return nullptr;
-    env->CallStaticLongMethod(system, nanoTime);
-    bool answered = !env->ExceptionCheck();
-    if (!answered) env->ExceptionClear();
+    bool answered = hmdVmAnswers(answers);
     if (vmGone) return nullptr;
     if (answered) hmdNotify("WATCHDOG=1");
     // A late call moves the schedule on rather than catching up with a burst of pings.
@@ -466,6 +462,7 @@ void hmdServiceMainReturned(bool normally) {
 }
 
 void hmdServiceStopBegins() {
+  hmdSupervisionStopBegins();
   endPoll();
   if (notifyLength == 0) return;
   // Where the stop may still end in a restart (the exit method answers with the restart
