@@ -132,7 +132,8 @@ TEST(Supervision, AVmHeldAtASafepointIsFoundAndRestartedOrEnded) {
     // Found within the watch time and one check interval.
     const double silent = std::stod(m[1]);
     EXPECT_GE(silent, 4.0);
-    EXPECT_LT(silent, 5.0 + 0.5) << "the launcher's own count, under load";
+    // Slack for a loaded machine: the checker thread itself may wake late.
+    EXPECT_LT(silent, 5.0 + 1.5) << "the launcher's own count, under load";
     EXPECT_TRUE(e2e::contains(r.out, "holding the VM")) << r.out;
     if (action == std::string("restart")) {
       EXPECT_EQ(r.status, 0) << r.err;
