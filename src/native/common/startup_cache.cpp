@@ -8,6 +8,7 @@
 //                                      25 also keeps its recorded configuration beside it)
 //   NAME-OWNER-INST-STATE.EXT.inuse-PID  process PID runs on the cache; cleared at its orderly end
 //   NAME-OWNER-INST-STATE.classdir     the class-directory refusal was reported for this state
+//   NAME-OWNER-INST-STATE.noroom       the lack of room for a cache was reported for this state
 //   NAME-OWNER.lock                    held while caches are checked, removed or published
 // OWNER is a digest of the configuration file's name, INST one of the installation, STATE a
 // digest of everything the VM checks a cache against: the options and what every class
@@ -248,7 +249,8 @@ SweepResult sweep(const std::string& ownerPrefix, const std::string& installPref
       continue;
     }
     if (name.starts_with(installPrefix)) {
-      if (!name.starts_with(current)) stale.push_back(path);
+      // The state's own files: the cache and its record, marks and notes.
+      if (!name.starts_with(current.substr(0, current.rfind('.')))) stale.push_back(path);
       continue;
     }
     // Another installation's file: kept while that installation is among the newest few.
@@ -340,6 +342,17 @@ bool shapesCache(const std::string& option) {
   if (option.starts_with("-Xlog") || option.starts_with("-verbose")) return false;
   if (!option.starts_with("-D")) return option != "exit";
   return option.starts_with("-Djava.") || option.starts_with("-Djdk.");
+}
+
+// Options without which these releases cannot map their default class-data archive, and so
+// refuse to start when asked to make a cache at exit.
+bool refusesDynamicArchive(const std::vector<std::string>& options) {
+  bool refuses = false;
+  for (const std::string& option : options) {
+    if (option == "-XX:-UseCompressedOops" || option == "-XX:-UseCompressedClassPointers") refuses = true;
+    if (option == "-XX:+UseCompressedOops" || option == "-XX:+UseCompressedClassPointers") refuses = false;
+  }
+  return refuses;
 }
 
 void clearInUseMark() {
@@ -685,9 +698,15 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     jscTerm();
     return {};
   }
+  if (!ready && family == CacheFamily::ArchiveAtExit && refusesDynamicArchive(options)) {
+    // The VM would end the process at its creation: the default archive cannot be mapped.
+    ut_tproda("Startup cache not used: release %d cannot make a cache without compressed pointers", feature);
+    jscTerm();
+    return {};
+  }
   if (!ready) {
     // Room for the cache: twice the class path and the largest cache made before, or a floor.
-    uint64_t floor = family == CacheFamily::AotCache ? (64ULL << 20) : (16ULL << 20);
+    uint64_t floor = family == CacheFamily::AotCache ? (48ULL << 20) : (8ULL << 20);
     uint64_t needed = 2 * classPathBytes + std::max(floor, swept.largestCache);
     struct statvfs fs;
     if (::statvfs(dir->c_str(), &fs) == 0) {
@@ -696,10 +715,10 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
         ut_tproda("Startup cache not used: %.*s has %llu MiB free, a cache needs about %llu MiB", ut_textLimit(),
                   dir->c_str(), static_cast<unsigned long long>(available >> 20),
                   static_cast<unsigned long long>((needed + (1 << 20) - 1) >> 20));
-        notice(stateText, std::string(),
+        notice(stateText, base + ".noroom",
                "Warning: the startup cache directory '" + *dir + "' has too little free space for a cache (" +
-                   std::to_string(available >> 20) + " MiB free, about " + std::to_string((needed + (1 << 20) - 1) >> 20) +
-                   " MiB needed); starting without a cache.\n");
+                   std::to_string(available >> 20) + " MiB free, about " +
+                   std::to_string((needed + (1 << 20) - 1) >> 20) + " MiB needed); starting without a cache.\n");
         jscTerm();
         return {};
       }
@@ -723,6 +742,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   } else {
     tempFile = finished + ".tmp-" + std::to_string(::getpid());
     settled = false;
+    ::unlink((base + ".noroom").c_str());
     ut_tproda("Startup cache: making %.*s", ut_textLimit(), finished.c_str());
     // The VM's remarks on classes it leaves out go to the log the configuration asks for, else nowhere.
     if (!ownLogging) given.push_back(family == CacheFamily::AotCache ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
