@@ -450,8 +450,11 @@ TEST_P(StartupCache, DamagedInPlaceCostsAtMostOneFailedStart) {
   }
   auto third = tree.run({"args"}, traced());
   EXPECT_EQ(third.status, 0) << third.err;
-  EXPECT_TRUE(e2e::hasLine(third.out, "Startup cache: using " + cache)) << third.out;
-  expectNoVmComplaint(third);
+  if (damaged.status != 0) {
+    // The cache made again after the damaged one was dropped.
+    EXPECT_TRUE(e2e::hasLine(third.out, "Startup cache: using " + cache)) << third.out;
+    expectNoVmComplaint(third);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),

@@ -22,9 +22,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,6 +65,11 @@ std::string inUseMark;
 // Whether this run gave the VM cache options, and the finished cache it was given.
 bool optionsGiven = false;
 std::string usedFile;
+// From release 25: the installation's java and the options of the step that assembles the
+// cache from the configuration the run recorded, and whether its output is kept.
+std::string assembler;
+std::vector<std::string> assemblyOptions;
+bool assemblyTalks = false;
 // VM creation failed with cache options: the next image starts without them.
 bool retryWithout = false;
 // This image is that next image.
@@ -344,6 +351,52 @@ bool shapesCache(const std::string& option) {
   return option.starts_with("-Djava.") || option.starts_with("-Djdk.");
 }
 
+// Runs the installation's java to assemble the cache from the recorded configuration, with
+// the run's own options, each one argument; its output goes nowhere unless the
+// configuration asks for logging. True when it ended with 0.
+bool assembleCache() {
+  std::vector<std::string> args = {assembler, "-XX:AOTMode=create", "-XX:AOTConfiguration=" + tempFile + ".config",
+                                   "-XX:AOTCache=" + tempFile};
+  args.insert(args.end(), assemblyOptions.begin(), assemblyOptions.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!assemblyTalks) {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  ut_tproda("Startup cache: assembling %.*s", ut_textLimit(), tempFile.c_str());
+  pid_t child = 0;
+  int error = ::posix_spawn(&child, assembler.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    ut_tproda("Startup cache: cannot run %.*s (%s)", ut_textLimit(), assembler.c_str(), std::strerror(error));
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return true;  // reaped elsewhere: the file's header decides
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ut_tproda("Startup cache: the assembly of %.*s ended with status 0x%x", ut_textLimit(), tempFile.c_str(), status);
+    return false;
+  }
+  return true;
+}
+
 // Options without which these releases cannot map their default class-data archive, and so
 // refuse to start when asked to make a cache at exit.
 bool refusesDynamicArchive(const std::vector<std::string>& options) {
@@ -378,6 +431,8 @@ void jscTerm() {
   discardLocked();
   optionsGiven = false;
   usedFile.clear();
+  assembler.clear();
+  assemblyOptions.clear();
   cacheDir.clear();
   cacheFile.clear();
   tempFile.clear();
@@ -420,7 +475,8 @@ std::vector<std::string> jscFamilyOptions(CacheFamily family, bool ready, const 
                                           const std::string& tempFile) {
   switch (family) {
     case CacheFamily::AotCache:
-      return {ready ? "-XX:AOTCache=" + cacheFile : "-XX:AOTCacheOutput=" + tempFile};
+      if (ready) return {"-XX:AOTCache=" + cacheFile};
+      return {"-XX:AOTMode=record", "-XX:AOTConfiguration=" + tempFile + ".config"};
     case CacheFamily::AutoArchive:
       return {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + (ready ? cacheFile : tempFile)};
     case CacheFamily::ArchiveAtExit:
@@ -746,6 +802,18 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     ut_tproda("Startup cache: making %.*s", ut_textLimit(), finished.c_str());
     // The VM's remarks on classes it leaves out go to the log the configuration asks for, else nowhere.
     if (!ownLogging) given.push_back(family == CacheFamily::AotCache ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
+    if (family == CacheFamily::AotCache) {
+      assembler = home + "/bin/java";
+      assemblyTalks = ownLogging;
+      // The options the VM itself received from the list; those of JAVA_TOOL_OPTIONS and
+      // _JAVA_OPTIONS reach the assembling VM through the environment it inherits.
+      for (const VmOption& option : finalOptions) {
+        if (shapesCache(option.optionString) || option.optionString.starts_with("-Xlog")) {
+          assemblyOptions.push_back(option.optionString);
+        }
+      }
+      if (!ownLogging) assemblyOptions.push_back("-Xlog:cds*=off,aot*=off");
+    }
   }
   for (std::string& option : jscFamilyOptions(family, ready, finished, tempFile)) given.push_back(std::move(option));
   return given;
@@ -755,6 +823,13 @@ void jscPublishCache() {
   std::lock_guard<std::mutex> guard(stateLock);
   clearInUseMark();
   if (settled.exchange(true)) return;
+  if (!assembler.empty()) {
+    if (::access((tempFile + ".config").c_str(), F_OK) == 0) {
+      assembleCache();
+    } else {
+      ut_tproda("Startup cache: the VM recorded no configuration in %.*s.config", ut_textLimit(), tempFile.c_str());
+    }
+  }
   DirLock lock(lockFile, LOCK_EX);
   if (!lock.held()) {
     ut_tproda("Startup cache: %.*s is held by another instance; the cache of this run is dropped", ut_textLimit(),

@@ -52,7 +52,8 @@ TEST(StartupCache, ReleaseAndFamilyFromTheReleaseFile) {
 TEST(StartupCache, OptionsOfEachFamilyToMakeAndToUse) {
   const std::string cache = "/c/app-1-2.x";
   const std::string temp = "/c/app-1-2.x.tmp-7";
-  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, false, cache, temp), Options{"-XX:AOTCacheOutput=" + temp});
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, false, cache, temp),
+            (Options{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + temp + ".config"}));
   EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, true, cache, temp), Options{"-XX:AOTCache=" + cache});
   EXPECT_EQ(jscFamilyOptions(CacheFamily::AutoArchive, false, cache, temp),
             (Options{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + temp}));
