@@ -457,6 +457,33 @@ TEST_P(StartupCache, DamagedInPlaceCostsAtMostOneFailedStart) {
   }
 }
 
+// A directory made read-only once it holds a finished cache (as in an image) is used as it
+// is, without a word.
+TEST_P(StartupCache, ReadOnlyDirectoryWithAFinishedCacheIsUsedQuietly) {
+  configure("startupcache ../cache\n");
+  auto made = tree.run({"args"}, traced());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string cache = traced(made.out, "Startup cache: making ");
+  ASSERT_TRUE(e2e::fileExists(cache)) << made.out;
+  auto bind = e2e::runProgram("/bin/mount", {"mount", "--bind", cacheDir, cacheDir}, Env(), e2e::RunOptions());
+  if (bind.status != 0) GTEST_SKIP() << "cannot bind-mount the cache directory here: " << bind.err;
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { e2e::runProgram("/bin/umount", {"umount", "-l", dir}, Env(), e2e::RunOptions()); }
+  } unmount{cacheDir};
+  auto readOnly =
+      e2e::runProgram("/bin/mount", {"mount", "-o", "remount,ro,bind", cacheDir}, Env(), e2e::RunOptions());
+  if (readOnly.status != 0) GTEST_SKIP() << "cannot make the bind mount read-only here: " << readOnly.err;
+  const std::vector<std::string> before = listing(cacheDir);
+  auto r = tree.run({"args"}, traced());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: using " + cache + " (its directory cannot be written)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "cwd=")) << r.out;
+  EXPECT_FALSE(contains(r.err, "Warning")) << r.err;
+  expectNoVmComplaint(r);
+  EXPECT_EQ(listing(cacheDir), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            return info.param == kJdk25 ? std::string("Release25") : std::string("Release17");
