@@ -303,15 +303,10 @@ void notice(const std::string& state, const std::string& marker, const std::stri
   std::fputs(line.c_str(), stderr);
 }
 
-// A non-empty directory on a class path: these VMs do not archive classes from directories.
-std::optional<std::string> findClassDirectory(const std::string& paths) {
-  size_t start = 0;
-  while (start <= paths.size()) {
-    size_t end = paths.find(':', start);
-    if (end == std::string::npos) end = paths.size();
-    std::string element = paths.substr(start, end - start);
-    start = end + 1;
-    if (element.empty() || !utlIsDir(element)) continue;
+// A non-empty directory among those found on the class paths: these VMs do not archive
+// classes from directories.
+std::optional<std::string> findClassDirectory(const std::vector<std::string>& directories) {
+  for (const std::string& element : directories) {
     DIR* dir = ::opendir(element.c_str());
     if (dir == nullptr) continue;
     bool empty = true;
@@ -632,25 +627,23 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
                          installation);
   }
   // The state: the options that shape what is archived and what every jar holds.
-  std::string classPath;
-  std::string bootClassPath;
   uint64_t state = fnv1a("family " + std::to_string(static_cast<int>(family)));
   for (const std::string& text : options) {
     if (choosesArchive(text)) {
       skip("the VM options already choose a class-data archive");
       return {};
     }
-    if (text.starts_with("-Djava.class.path=")) classPath = text.substr(18);
-    if (text.starts_with("-Xbootclasspath/a:") || text.starts_with("-Xbootclasspath/p:")) bootClassPath = text.substr(18);
     if (shapesCache(text)) state = fnv1a(std::string(1, '\0') + text, state);
   }
   uint64_t classPathBytes = 0;
+  std::vector<std::string> directories;
   for (const std::string& entry : jscContentEntries(options)) {
     std::string identity = std::string(1, '\0') + entry;
     if (::stat(entry.c_str(), &st) == 0) {
       identity += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
                   std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
       if (S_ISREG(st.st_mode)) classPathBytes += static_cast<uint64_t>(st.st_size);
+      if (S_ISDIR(st.st_mode)) directories.push_back(entry);
     }
     state = fnv1a(identity, state);
   }
@@ -663,7 +656,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   std::string base = *dir + "/" + installPrefix + hex(state, 16);
   std::string extension = family == CacheFamily::AotCache ? ".aot" : ".jsa";
 
-  if (std::optional<std::string> classDir = findClassDirectory(classPath + ":" + bootClassPath)) {
+  if (std::optional<std::string> classDir = findClassDirectory(directories)) {
     ut_tproda("Startup cache not used: the class path holds the class directory %.*s", ut_textLimit(),
               classDir->c_str());
     std::string marker = makeDirectories(*dir) ? base + ".classdir" : std::string();
@@ -787,12 +780,15 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   std::vector<std::string> given;
   if (ready) {
     usedFile = finished;
-    inUseMark = finished + ".inuse-" + std::to_string(::getpid());
-    int fd = ::open(inUseMark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-    } else {
-      inUseMark.clear();
+    // The java command's script runs without the launcher: no mark for it.
+    if (!optIsOptionOn("+javacmd", true)) {
+      inUseMark = finished + ".inuse-" + std::to_string(::getpid());
+      int fd = ::open(inUseMark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        ::close(fd);
+      } else {
+        inUseMark.clear();
+      }
     }
     ut_tproda("Startup cache: using %.*s", ut_textLimit(), finished.c_str());
   } else {
