@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -482,6 +484,77 @@ TEST_P(StartupCache, ReadOnlyDirectoryWithAFinishedCacheIsUsedQuietly) {
   EXPECT_FALSE(contains(r.err, "Warning")) << r.err;
   expectNoVmComplaint(r);
   EXPECT_EQ(listing(cacheDir), before);
+}
+
+// A free loopback port, or 0.
+int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+// +makecache: a training run under each readiness rule ends with 0 once its cache is
+// published (never restarting), the next start uses that cache, and a run that can make
+// none says why and ends with 1.
+TEST_P(StartupCache, MakeCacheTrainsUnderEachReadinessRule) {
+  configure("restartonexit 143\n", "SignalApp");
+  auto none = tree.run({"+makecache"}, Env(), withInput("done\n"));
+  EXPECT_EQ(none.status, 1) << none.err;
+  EXPECT_TRUE(e2e::hasLine(none.err, "Error: no startup cache was made: the configuration has no startupcache directive."))
+      << none.err;
+
+  // main: SignalApp waits for input that never comes; the training run stops it.
+  configure("startupcache ../cache\nrestartonexit 143\nreadiness main\n", "SignalApp");
+  auto byMain = tree.run({"+makecache"}, traced());
+  EXPECT_EQ(byMain.status, 0) << byMain.err;
+  EXPECT_TRUE(e2e::hasLine(byMain.out, "Startup cache: the training run is ready; stopping it")) << byMain.out;
+  const std::string made = traced(byMain.out, "Startup cache: making ");
+  EXPECT_TRUE(e2e::hasLine(byMain.out, "Startup cache: " + made + " is ready")) << byMain.out;
+  EXPECT_EQ(e2e::countLines(byMain.out, "ready"), 1u) << "one generation only: " << byMain.out;
+  auto next = tree.run({}, traced(), withInput("done\n"));
+  EXPECT_EQ(next.status, 7) << next.err;
+  EXPECT_TRUE(e2e::hasLine(next.out, "Startup cache: using " + made)) << next.out;
+  expectNoVmComplaint(next);
+
+  // return: main returns and the run ends by itself.
+  fs::remove_all(cacheDir);
+  configure("startupcache ../cache\nreadiness return\n");
+  auto byReturn = tree.run({"+makecache", "args"}, traced());
+  EXPECT_EQ(byReturn.status, 0) << byReturn.err;
+  EXPECT_EQ(caches().size(), 1u);
+
+  // port N: a server that opens the port and never ends.
+  fs::remove_all(cacheDir);
+  const std::string src = tree.makeDir("server-src");
+  tree.writeFile("server-src/PortServer.java",
+                 "public class PortServer { public static void main(String[] a) throws Exception {\n"
+                 "  java.net.ServerSocket s = new java.net.ServerSocket(Integer.parseInt(a[0]), 50,"
+                 " java.net.InetAddress.getLoopbackAddress());\n"
+                 "  System.out.println(\"listening\"); Thread.sleep(600000); } }\n");
+  auto javac = e2e::runProgram(e2e::testJdkHome() + "/bin/javac",
+                               {"javac", "--release", "17", "-d", src, src + "/PortServer.java"}, Env(), e2e::RunOptions());
+  ASSERT_EQ(javac.status, 0) << javac.err;
+  auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                             {"jar", "cf", tree.path("lib/server.jar"), "-C", src, "PortServer.class"}, Env(),
+                             e2e::RunOptions());
+  ASSERT_EQ(jar.status, 0) << jar.err;
+  const int port = freePort();
+  ASSERT_NE(port, 0);
+  configure("startupcache ../cache\nreadiness port " + std::to_string(port) + "\n", "PortServer");
+  auto byPort = tree.run({"+makecache", std::to_string(port)}, traced());
+  EXPECT_EQ(byPort.status, 0) << byPort.err;
+  EXPECT_TRUE(e2e::hasLine(byPort.out, "listening")) << byPort.out;
+  EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),

@@ -83,7 +83,7 @@ constexpr const char kClassPathArgs[] = " <directories and zip/jar files separat
 // Searched in order; the first matching row wins. Rows 12 and 13 share the name "-X":
 // the exact row catches the bare option (which prints the VM's -X help), the prefix
 // row every -Xsomething, which goes to the VM.
-constexpr std::array<JavaOption, 23> javaOptionsList = {{
+constexpr std::array<JavaOption, 24> javaOptionsList = {{
     {.name = "+help", .prefixMatch = false, .handler = nullptr, .handlerArg = 0, .stopsParsing = true,
      .showInUsage = true, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
      .helpText = "Prints this help message"},
@@ -148,6 +148,8 @@ constexpr std::array<JavaOption, 23> javaOptionsList = {{
      .usageArgs = "[:[{paused|running}][,address=[<host>:]<port#>]]",
      .helpText = "Turns on JPDA to allow debugging from a JPDA debugger"},
     {.name = "+sig", .prefixMatch = false, .handler = optSetSig, .handlerArg = 1, .stopsParsing = false,
+     .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "", .helpText = ""},
+    {.name = "+makecache", .prefixMatch = false, .handler = nullptr, .handlerArg = 0, .stopsParsing = false,
      .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "", .helpText = ""},
 }};
 

@@ -23,6 +23,7 @@
 #include "config_options.h"
 #include "launch_settings.h"
 #include "service_notify.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -125,12 +126,14 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
             entryClass.c_str(), ut_textLimit(1), mainMethod.c_str());
   ut_tcommit();
   hmdServiceMainCalled(jsvGetJavaVM());
+  jscMainCalled();
   env->CallStaticVoidMethod(cls.get(), method, args);
   mainEnded();
 
   // An application whose main method throws has failed, whatever getExitStatus says.
   bool threw = jsvDescribeException(env);
   hmdServiceMainReturned(!threw);
+  jscMainReturned();
   int32_t status = threw ? kExitFailure : askExitStatus(env, cls.get());
 
   env->DeleteLocalRef(cls.release());

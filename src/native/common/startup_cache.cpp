@@ -27,10 +27,17 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <thread>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -50,6 +57,7 @@
 #include "jvm_library.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "process_end.h"
 #include "path_list.h"
 #include "trace.h"
 
@@ -70,6 +78,17 @@ std::string usedFile;
 std::string assembler;
 std::vector<std::string> assemblyOptions;
 bool assemblyTalks = false;
+// A training run (+makecache): why no cache can be made, whether one was published, and
+// the readiness watch that stops the application once it is ready.
+bool training = false;
+std::string refusal;
+std::atomic<bool> published{false};
+// The VM's end has reached the cache (publication or discard): no stop is sent any more.
+std::atomic<bool> reachedEnd{false};
+std::mutex trainingLock;
+std::condition_variable trainingChanged;
+bool mainReturned = false;
+constexpr int kTrainingMainSeconds = 5;
 // VM creation failed with cache options: the next image starts without them.
 bool retryWithout = false;
 // This image is that next image.
@@ -136,7 +155,18 @@ std::string hex(uint64_t value, int digits) {
   return std::string(buffer + 16 - digits);
 }
 
-void skip(const char* reason) { ut_tproda("Startup cache not used: %s", reason); }
+// Traces why this run makes and uses no cache; a training run reports it at its end.
+void notUsed(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  refusal = text;
+  ut_tproda("Startup cache not used: %.*s", ut_textLimit(), text);
+}
+
+void skip(const char* reason) { notUsed("%s", reason); }
 
 std::optional<std::string> readFile(const std::string& path, size_t limit) {
   std::ifstream in(path, std::ios::binary);
@@ -553,6 +583,14 @@ AgentKind jscAgentKind(std::string_view option) {
 
 std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   jscTerm();
+  training = optIsOptionOn("+makecache", true);
+  refusal = "the configuration has no startupcache directive";
+  published = false;
+  reachedEnd = false;
+  {
+    std::lock_guard<std::mutex> guard(trainingLock);
+    mainReturned = false;
+  }
   std::optional<std::string> dir = cfgGetStartupCacheDir();
   if (!dir) return {};
   if (startWithout) {
@@ -612,7 +650,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   size_t slash = library.find_last_of('/');
   if (family != CacheFamily::AotCache &&
       (slash == std::string::npos || !utlFileExists(library.substr(0, slash) + "/classes.jsa"))) {
-    ut_tproda("Startup cache not used: the installation has no default class-data archive beside %.*s",
+    notUsed("the installation has no default class-data archive beside %.*s",
               ut_textLimit(), library.c_str());
     return {};
   }
@@ -657,7 +695,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   std::string extension = family == CacheFamily::AotCache ? ".aot" : ".jsa";
 
   if (std::optional<std::string> classDir = findClassDirectory(directories)) {
-    ut_tproda("Startup cache not used: the class path holds the class directory %.*s", ut_textLimit(),
+    notUsed("the class path holds the class directory %.*s", ut_textLimit(),
               classDir->c_str());
     std::string marker = makeDirectories(*dir) ? base + ".classdir" : std::string();
     notice(stateText, marker,
@@ -676,7 +714,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   if (writable) {
     lock.emplace(lockFile, LOCK_EX);
     if (lock->busy()) {
-      ut_tproda("Startup cache not used: another instance holds %.*s", ut_textLimit(), lockFile.c_str());
+      notUsed("another instance holds %.*s", ut_textLimit(), lockFile.c_str());
       jscTerm();
       return {};
     }
@@ -694,9 +732,10 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
       usedFile = finished;
       optionsGiven = true;
       ut_tproda("Startup cache: using %.*s (its directory cannot be written)", ut_textLimit(), finished.c_str());
+      published = true;
       return jscFamilyOptions(family, true, finished, tempFile);
     }
-    ut_tproda("Startup cache not used: the directory %.*s cannot be made or written (%s)", ut_textLimit(),
+    notUsed("the directory %.*s cannot be made or written (%s)", ut_textLimit(),
               dir->c_str(), std::strerror(error));
     notice(stateText, std::string(),
            "Warning: the startup cache directory '" + *dir + "' cannot be made or written (" + std::strerror(error) +
@@ -743,13 +782,13 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     return {};
   }
   if (!ready && agent && family == CacheFamily::ArchiveAtExit) {
-    ut_tproda("Startup cache not used: release %d cannot make a cache while an agent is loaded", feature);
+    notUsed("release %d cannot make a cache while an agent is loaded", feature);
     jscTerm();
     return {};
   }
   if (!ready && family == CacheFamily::ArchiveAtExit && refusesDynamicArchive(options)) {
     // The VM would end the process at its creation: the default archive cannot be mapped.
-    ut_tproda("Startup cache not used: release %d cannot make a cache without compressed pointers", feature);
+    notUsed("release %d cannot make a cache without compressed pointers", feature);
     jscTerm();
     return {};
   }
@@ -761,7 +800,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     if (::statvfs(dir->c_str(), &fs) == 0) {
       uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
       if (available < needed) {
-        ut_tproda("Startup cache not used: %.*s has %llu MiB free, a cache needs about %llu MiB", ut_textLimit(),
+        notUsed("%.*s has %llu MiB free, a cache needs about %llu MiB", ut_textLimit(),
                   dir->c_str(), static_cast<unsigned long long>(available >> 20),
                   static_cast<unsigned long long>((needed + (1 << 20) - 1) >> 20));
         notice(stateText, base + ".noroom",
@@ -791,6 +830,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
       }
     }
     ut_tproda("Startup cache: using %.*s", ut_textLimit(), finished.c_str());
+    published = true;
   } else {
     tempFile = finished + ".tmp-" + std::to_string(::getpid());
     settled = false;
@@ -816,6 +856,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
 }
 
 void jscPublishCache() {
+  reachedEnd = true;
   std::lock_guard<std::mutex> guard(stateLock);
   clearInUseMark();
   if (settled.exchange(true)) return;
@@ -830,6 +871,7 @@ void jscPublishCache() {
   if (!lock.held()) {
     ut_tproda("Startup cache: %.*s is held by another instance; the cache of this run is dropped", ut_textLimit(),
               lockFile.c_str());
+    refusal = "another instance held the cache directory's lock";
     ::unlink(tempFile.c_str());
     ::unlink((tempFile + ".config").c_str());
     return;
@@ -841,6 +883,7 @@ void jscPublishCache() {
                   static_cast<unsigned char>((*header)[2]) == 0x0b && static_cast<unsigned char>((*header)[1]) == 0xab;
   if (!complete) {
     ut_tproda("Startup cache: the VM left no finished cache in %.*s", ut_textLimit(), tempFile.c_str());
+    refusal = "the VM left no finished cache";
   } else if (::rename(tempFile.c_str(), cacheFile.c_str()) != 0) {
     ut_tproda("Startup cache: cannot publish %.*s (%s)", ut_textLimit(), cacheFile.c_str(), std::strerror(errno));
   } else {
@@ -848,6 +891,7 @@ void jscPublishCache() {
     std::string content = contentDigest(cacheFile);
     if (description && !content.empty() && writeFileAtomically(recordFile, *description + "content " + content + "\n")) {
       ut_tproda("Startup cache: %.*s is ready", ut_textLimit(), cacheFile.c_str());
+      published = true;
     } else {
       ut_tproda("Startup cache: cannot record %.*s; removing it", ut_textLimit(), cacheFile.c_str());
       ::unlink(cacheFile.c_str());
@@ -858,6 +902,7 @@ void jscPublishCache() {
 }
 
 void jscDiscardCache() {
+  reachedEnd = true;
   std::lock_guard<std::mutex> guard(stateLock);
   discardLocked();
 }
@@ -892,4 +937,64 @@ bool jscRetryWithoutCache() {
   std::fputs("Warning: the VM could not be created with the startup cache options; starting again without a cache.\n",
              stderr);
   return true;
+}
+
+namespace {
+
+// Whether the readiness port answers on the loopback address.
+bool portAnswers(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool answered = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answered;
+}
+
+// Waits for the readiness rule, then stops the application as a stop signal does. Once
+// the VM has ended by itself nothing is sent: its end publishes the cache.
+void watchTraining(Readiness readiness) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTrainingMainSeconds);
+  std::unique_lock<std::mutex> lock(trainingLock);
+  for (;;) {
+    if (mainReturned) break;
+    if (readiness.mode == ReadinessMode::Main && std::chrono::steady_clock::now() >= deadline) break;
+    if (readiness.mode == ReadinessMode::Port) {
+      lock.unlock();
+      bool ready = portAnswers(readiness.port);
+      lock.lock();
+      if (ready) break;
+    }
+    trainingChanged.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  lock.unlock();
+  ut_tproda("Startup cache: the training run is ready; stopping it");
+  // main may have returned into an end that needs no stop: give it a moment first.
+  for (int i = 0; i < 20 && !hmdVmHasEnded(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (!hmdVmHasEnded() && !reachedEnd) ::kill(::getpid(), SIGTERM);
+}
+
+}  // namespace
+
+bool jscTraining() { return training; }
+
+void jscMainCalled() {
+  if (!training) return;
+  std::thread(watchTraining, cfgGetReadiness()).detach();
+}
+
+void jscMainReturned() {
+  if (!training) return;
+  std::lock_guard<std::mutex> guard(trainingLock);
+  mainReturned = true;
+  trainingChanged.notify_all();
+}
+
+int32_t jscTrainingStatus() {
+  if (published) return 0;
+  std::fprintf(stderr, "Error: no startup cache was made: %s.\n", refusal.empty() ? "see UTRACE=-p" : refusal.c_str());
+  return 1;
 }

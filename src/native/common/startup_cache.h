@@ -54,6 +54,15 @@ void jscDiscardCache();
 // one line and has the re-executed image start without cache options (true); else false.
 bool jscRetryWithoutCache();
 
+// A training run (+makecache): it makes a cache, stops the application once the readiness
+// rule holds (main: a few seconds, or main's return; return; port N), never restarts, and
+// ends with jscTrainingStatus: 0 once a finished cache is published, else 1 with the
+// reason on standard error. The two calls bracket the application's main method.
+bool jscTraining();
+void jscMainCalled();
+void jscMainReturned();
+int32_t jscTrainingStatus();
+
 // At start, before the environment snapshot: takes the note of a refusal line already
 // given out of the environment. Before a re-execution: hands it to the new image.
 void jscTakeEnvironment();
