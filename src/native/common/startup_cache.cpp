@@ -449,7 +449,13 @@ void discardLocked() {
 
 }  // namespace
 
-void jscInit() { jscTerm(); }
+void jscInit() {
+  jscTerm();
+  // What a training run reports at its end outlives jscTerm; a new run starts afresh.
+  training = false;
+  published = false;
+  refusal.clear();
+}
 
 void jscTerm() {
   std::lock_guard<std::mutex> guard(stateLock);
