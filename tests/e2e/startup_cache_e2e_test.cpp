@@ -5,11 +5,16 @@
 // and a forced exit leaves nothing behind, and every trouble around the cache starts the
 // application without one.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -92,6 +97,20 @@ class StartupCache : public ::testing::TestWithParam<std::string> {
     return found;
   }
   bool aot() const { return GetParam() == kJdk25; }
+  // Builds a jar at the path holding a class Deployed that prints its version and the
+  // property an agent sets.
+  void buildHello(const std::string& version, const std::string& jarPath) const {
+    const std::string src = tree.makeDir("hello-src-" + version);
+    tree.writeFile("hello-src-" + version + "/Deployed.java",
+                   "public class Deployed { public static void main(String[] a) { System.out.println(\"hello " + version +
+                       " agent=\" + System.getProperty(\"agent.mark\")); } }\n");
+    auto javac = e2e::runProgram(e2e::testJdkHome() + "/bin/javac",
+                                 {"javac", "--release", "17", "-d", src, src + "/Deployed.java"}, Env(), e2e::RunOptions());
+    ASSERT_EQ(javac.status, 0) << javac.err;
+    auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar", {"jar", "cf", jarPath, "-C", src, "Deployed.class"}, Env(),
+                               e2e::RunOptions());
+    ASSERT_EQ(jar.status, 0) << jar.err;
+  }
 
   AppTree tree;
   std::string cacheDir;
@@ -259,6 +278,283 @@ TEST_P(StartupCache, TroubleStartsWithoutACacheAndSaysWhy) {
   EXPECT_FALSE(contains(damaged.out, "-XX:SharedArchiveFile=") || contains(damaged.out, "-XX:AOTCache=")) << damaged.out;
   EXPECT_TRUE(contains(damaged.out, "cwd=")) << damaged.out;
   expectNoVmComplaint(damaged);
+}
+
+// A jar rebuilt and renamed over the old one behind an unchanged symbolic link, and one
+// rewritten in place: each runs its new classes from a new cache, and the VM never sees a
+// cache made from other bytes. The first run prints nothing from the VM's cache logging.
+TEST_P(StartupCache, RebuiltJarRunsItsNewClassesFromANewCache) {
+  tree.makeDir("dist");
+  buildHello("v1", tree.path("dist/hello.jar"));
+  tree.symlink("../dist/hello.jar", "lib/hello.jar");
+  configure("startupcache ../cache\n", "Deployed");
+  auto first = tree.run({}, traced());
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(e2e::hasLine(first.out, "hello v1 agent=null")) << first.out;
+  const std::string made = traced(first.out, "Startup cache: making ");
+  ASSERT_FALSE(made.empty()) << first.out;
+  expectNoVmComplaint(first);
+  auto second = tree.run({}, traced());
+  EXPECT_TRUE(e2e::hasLine(second.out, "Startup cache: using " + made)) << second.out;
+  EXPECT_TRUE(e2e::hasLine(second.out, "hello v1 agent=null")) << second.out;
+
+  // A new build renamed over the old file, as a package upgrade does.
+  buildHello("v2", tree.path("dist/hello.jar.new"));
+  fs::rename(tree.path("dist/hello.jar.new"), tree.path("dist/hello.jar"));
+  auto redeployed = tree.run({}, traced());
+  ASSERT_EQ(redeployed.status, 0) << redeployed.err;
+  EXPECT_TRUE(e2e::hasLine(redeployed.out, "hello v2 agent=null")) << redeployed.out;
+  const std::string remade = traced(redeployed.out, "Startup cache: making ");
+  EXPECT_FALSE(remade.empty()) << redeployed.out;
+  EXPECT_NE(remade, made);
+  EXPECT_TRUE(e2e::hasLine(redeployed.out, "Startup cache: removed stale file " + made)) << redeployed.out;
+  expectNoVmComplaint(redeployed);
+  auto afterRedeploy = tree.run({}, traced());
+  EXPECT_TRUE(e2e::hasLine(afterRedeploy.out, "Startup cache: using " + remade)) << afterRedeploy.out;
+  EXPECT_TRUE(e2e::hasLine(afterRedeploy.out, "hello v2 agent=null")) << afterRedeploy.out;
+  expectNoVmComplaint(afterRedeploy);
+
+  // The same file (same inode) rewritten in place.
+  buildHello("v3", tree.path("v3.jar"));
+  const std::string v3 = e2e::readFile(tree.path("v3.jar"));
+  {
+    std::ofstream out(tree.path("dist/hello.jar"), std::ios::binary | std::ios::trunc);
+    out << v3;
+  }
+  auto rewritten = tree.run({}, traced());
+  ASSERT_EQ(rewritten.status, 0) << rewritten.err;
+  EXPECT_TRUE(e2e::hasLine(rewritten.out, "hello v3 agent=null")) << rewritten.out;
+  EXPECT_FALSE(traced(rewritten.out, "Startup cache: making ").empty()) << rewritten.out;
+  expectNoVmComplaint(rewritten);
+  auto afterRewrite = tree.run({});
+  EXPECT_TRUE(e2e::hasLine(afterRewrite.out, "hello v3 agent=null")) << afterRewrite.out;
+  expectNoVmComplaint(afterRewrite);
+  EXPECT_EQ(caches().size(), 1u);
+}
+
+// Agents, configured or given in JAVA_TOOL_OPTIONS, start and work with the cache on; a
+// debugging run neither uses nor replaces the cache there is.
+TEST_P(StartupCache, AgentsStartAndDebuggingRunsLeaveTheCacheAlone) {
+  buildHello("v1", tree.path("lib/hello.jar"));
+  const std::string agent = "-javaagent:" + e2e::propertyAgentJar();
+  configure("startupcache ../cache\nvmparam " + agent + "=agent.mark=configured\n", "Deployed");
+  for (int run = 0; run < 2; ++run) {
+    auto r = tree.run({}, traced());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(e2e::hasLine(r.out, "hello v1 agent=configured")) << r.out;
+    expectNoVmComplaint(r);
+    if (!aot()) {
+      EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache not used: release 17 cannot make a cache while an agent is loaded"))
+          << r.out;
+    } else {
+      EXPECT_FALSE(traced(r.out, run == 0 ? "Startup cache: making " : "Startup cache: using ").empty()) << r.out;
+    }
+  }
+  configure("startupcache ../cache\n", "Deployed");
+  const Env withToolAgent = traced().set("JAVA_TOOL_OPTIONS", agent + "=agent.mark=tool");
+  for (int run = 0; run < 2; ++run) {
+    auto r = tree.run({}, withToolAgent);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(e2e::hasLine(r.out, "hello v1 agent=tool")) << r.out;
+    expectNoVmComplaint(r);
+  }
+
+  // A plain cache, then a debugging run beside it.
+  auto plain = tree.run({}, traced());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  auto plainAgain = tree.run({}, traced());
+  const std::string used = traced(plainAgain.out, "Startup cache: using ");
+  ASSERT_FALSE(used.empty()) << plain.out << plainAgain.out;
+  configure("startupcache ../cache\nvmparam -agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=127.0.0.1:0\n",
+            "Deployed");
+  auto debug = tree.run({}, traced());
+  ASSERT_EQ(debug.status, 0) << debug.err;
+  EXPECT_TRUE(e2e::hasLine(debug.out, "hello v1 agent=null")) << debug.out;
+  EXPECT_TRUE(e2e::hasLine(debug.out, "Startup cache not used: a debugging run neither makes nor uses a cache"))
+      << debug.out;
+  EXPECT_FALSE(contains(debug.out, "-XX:A") || contains(debug.out, "-XX:Shared")) << debug.out;
+  expectNoVmComplaint(debug);
+  EXPECT_TRUE(e2e::fileExists(used)) << used;
+  configure("startupcache ../cache\n", "Deployed");
+  auto after = tree.run({}, traced());
+  EXPECT_TRUE(e2e::hasLine(after.out, "Startup cache: using " + used)) << after.out;
+}
+
+// A cache directory on a file system too small for a cache: the application's status, its
+// restarts, its pid file and exported environment are as without the directive.
+TEST_P(StartupCache, SmallFileSystemChangesNothingOfTheRun) {
+  fs::create_directories(cacheDir);
+  auto mount = e2e::runProgram("/bin/mount", {"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", cacheDir}, Env(),
+                               e2e::RunOptions());
+  if (mount.status != 0) GTEST_SKIP() << "cannot mount a small tmpfs here: " << mount.err;
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { e2e::runProgram("/bin/umount", {"umount", "-l", dir}, Env(), e2e::RunOptions()); }
+  } unmount{cacheDir};
+  configure("startupcache ../cache\nrestartonexit 3\npidfile ../app.pid\nexportenv\n");
+  const std::string generations = tree.path("generations");
+  auto r = tree.run({"restart", generations, "2", "3", "exit"}, traced());
+  EXPECT_EQ(r.status, 7) << r.err;
+  const std::vector<std::string> gens = e2e::lines(e2e::readFile(generations));
+  EXPECT_EQ(gens.size(), 2u);
+  for (const std::string& gen : gens) {
+    const std::string envFile = gen.substr(gen.find(" env ") + 5);
+    EXPECT_FALSE(e2e::fileExists(envFile)) << gen;
+  }
+  EXPECT_FALSE(e2e::fileExists(tree.path("app.pid")));
+  EXPECT_FALSE(traced(r.out, "Startup cache not used: " + cacheDir + " has ").empty()) << r.out;
+  const std::string warning = "Warning: the startup cache directory '" + cacheDir + "' has too little free space";
+  const std::vector<std::string> errLines = e2e::lines(r.err);
+  EXPECT_EQ(std::count_if(errLines.begin(), errLines.end(),
+                          [&](const std::string& line) {
+                            return line.starts_with(warning) && line.ends_with("; starting without a cache.");
+                          }),
+            1)
+      << r.err;
+  EXPECT_TRUE(caches().empty());
+  EXPECT_TRUE(leftovers().empty());
+  auto status = tree.run({"status", "5"}, traced());
+  EXPECT_EQ(status.status, 5) << status.err;
+  EXPECT_FALSE(contains(status.err, "Warning:")) << status.err;
+  EXPECT_FALSE(e2e::fileExists(tree.path("app.pid")));
+  EXPECT_TRUE(leftovers().empty());
+}
+
+// A cache damaged in place with its size, inode and times kept: at most one start fails
+// (the VM may crash on it), and the next one checks the whole file and drops it.
+TEST_P(StartupCache, DamagedInPlaceCostsAtMostOneFailedStart) {
+  configure("startupcache ../cache\n");
+  auto made = tree.run({"args"}, traced());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string cache = traced(made.out, "Startup cache: making ");
+  ASSERT_TRUE(e2e::fileExists(cache)) << made.out;
+  struct stat before;
+  ASSERT_EQ(::stat(cache.c_str(), &before), 0);
+  {
+    std::fstream file(cache, std::ios::binary | std::ios::in | std::ios::out);
+    const std::string junk(4096, '\xff');
+    for (off_t at = before.st_size / 4; at < before.st_size * 3 / 4; at += before.st_size / 16) {
+      file.seekp(at);
+      file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+  }
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, cache.c_str(), times, 0), 0);
+  auto damaged = tree.run({"args"}, traced());
+  auto next = tree.run({"args"}, traced());
+  EXPECT_EQ(next.status, 0) << damaged.err << next.err;
+  EXPECT_TRUE(contains(next.out, "cwd=")) << next.out;
+  if (damaged.status != 0) {
+    EXPECT_TRUE(e2e::hasLine(next.out, "Startup cache " + cache +
+                                           " does not match the digest of its content after a run on it ended "
+                                           "abnormally; removing it and starting without a cache"))
+        << next.out;
+  }
+  auto third = tree.run({"args"}, traced());
+  EXPECT_EQ(third.status, 0) << third.err;
+  if (damaged.status != 0) {
+    // The cache made again after the damaged one was dropped.
+    EXPECT_TRUE(e2e::hasLine(third.out, "Startup cache: using " + cache)) << third.out;
+    expectNoVmComplaint(third);
+  }
+}
+
+// A directory made read-only once it holds a finished cache (as in an image) is used as it
+// is, without a word.
+TEST_P(StartupCache, ReadOnlyDirectoryWithAFinishedCacheIsUsedQuietly) {
+  configure("startupcache ../cache\n");
+  auto made = tree.run({"args"}, traced());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string cache = traced(made.out, "Startup cache: making ");
+  ASSERT_TRUE(e2e::fileExists(cache)) << made.out;
+  auto bind = e2e::runProgram("/bin/mount", {"mount", "--bind", cacheDir, cacheDir}, Env(), e2e::RunOptions());
+  if (bind.status != 0) GTEST_SKIP() << "cannot bind-mount the cache directory here: " << bind.err;
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { e2e::runProgram("/bin/umount", {"umount", "-l", dir}, Env(), e2e::RunOptions()); }
+  } unmount{cacheDir};
+  auto readOnly =
+      e2e::runProgram("/bin/mount", {"mount", "-o", "remount,ro,bind", cacheDir}, Env(), e2e::RunOptions());
+  if (readOnly.status != 0) GTEST_SKIP() << "cannot make the bind mount read-only here: " << readOnly.err;
+  const std::vector<std::string> before = listing(cacheDir);
+  auto r = tree.run({"args"}, traced());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: using " + cache + " (its directory cannot be written)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "cwd=")) << r.out;
+  EXPECT_FALSE(contains(r.err, "Warning")) << r.err;
+  expectNoVmComplaint(r);
+  EXPECT_EQ(listing(cacheDir), before);
+}
+
+// A free loopback port, or 0.
+int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
+// +makecache: a training run under each readiness rule ends with 0 once its cache is
+// published (never restarting), the next start uses that cache, and a run that can make
+// none says why and ends with 1.
+TEST_P(StartupCache, MakeCacheTrainsUnderEachReadinessRule) {
+  configure("restartonexit 143\n", "SignalApp");
+  auto none = tree.run({"+makecache"}, Env(), withInput("done\n"));
+  EXPECT_EQ(none.status, 1) << none.err;
+  EXPECT_TRUE(e2e::hasLine(none.err, "Error: no startup cache was made: the configuration has no startupcache directive."))
+      << none.err;
+
+  // main: SignalApp waits for input that never comes; the training run stops it.
+  configure("startupcache ../cache\nrestartonexit 143\nreadiness main\n", "SignalApp");
+  auto byMain = tree.run({"+makecache"}, traced());
+  EXPECT_EQ(byMain.status, 0) << byMain.err;
+  EXPECT_TRUE(e2e::hasLine(byMain.out, "Startup cache: the training run is ready; stopping it")) << byMain.out;
+  const std::string made = traced(byMain.out, "Startup cache: making ");
+  EXPECT_TRUE(e2e::hasLine(byMain.out, "Startup cache: " + made + " is ready")) << byMain.out;
+  EXPECT_EQ(e2e::countLines(byMain.out, "ready"), 1u) << "one generation only: " << byMain.out;
+  auto next = tree.run({}, traced(), withInput("done\n"));
+  EXPECT_EQ(next.status, 7) << next.err;
+  EXPECT_TRUE(e2e::hasLine(next.out, "Startup cache: using " + made)) << next.out;
+  expectNoVmComplaint(next);
+
+  // return: main returns and the run ends by itself.
+  fs::remove_all(cacheDir);
+  configure("startupcache ../cache\nreadiness return\n");
+  auto byReturn = tree.run({"+makecache", "args"}, traced());
+  EXPECT_EQ(byReturn.status, 0) << byReturn.err;
+  EXPECT_EQ(caches().size(), 1u);
+
+  // port N: a server that opens the port and never ends.
+  fs::remove_all(cacheDir);
+  const std::string src = tree.makeDir("server-src");
+  tree.writeFile("server-src/PortServer.java",
+                 "public class PortServer { public static void main(String[] a) throws Exception {\n"
+                 "  java.net.ServerSocket s = new java.net.ServerSocket(Integer.parseInt(a[0]), 50,"
+                 " java.net.InetAddress.getLoopbackAddress());\n"
+                 "  System.out.println(\"listening\"); Thread.sleep(600000); } }\n");
+  auto javac = e2e::runProgram(e2e::testJdkHome() + "/bin/javac",
+                               {"javac", "--release", "17", "-d", src, src + "/PortServer.java"}, Env(), e2e::RunOptions());
+  ASSERT_EQ(javac.status, 0) << javac.err;
+  auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                             {"jar", "cf", tree.path("lib/server.jar"), "-C", src, "PortServer.class"}, Env(),
+                             e2e::RunOptions());
+  ASSERT_EQ(jar.status, 0) << jar.err;
+  const int port = freePort();
+  ASSERT_NE(port, 0);
+  configure("startupcache ../cache\nreadiness port " + std::to_string(port) + "\n", "PortServer");
+  auto byPort = tree.run({"+makecache", std::to_string(port)}, traced());
+  EXPECT_EQ(byPort.status, 0) << byPort.err;
+  EXPECT_TRUE(e2e::hasLine(byPort.out, "listening")) << byPort.out;
+  EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),

@@ -84,7 +84,7 @@ constexpr const char kClassPathArgs[] = " <directories and zip/jar files separat
 // Searched in order; the first matching row wins. Rows 12 and 13 share the name "-X":
 // the exact row catches the bare option (which prints the VM's -X help), the prefix
 // row every -Xsomething, which goes to the VM.
-constexpr std::array<JavaOption, 25> javaOptionsList = {{
+constexpr std::array<JavaOption, 26> javaOptionsList = {{
     {.name = "+help", .prefixMatch = false, .handler = nullptr, .handlerArg = 0, .stopsParsing = true,
      .showInUsage = true, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
      .helpText = "Prints this help message"},
@@ -156,6 +156,8 @@ constexpr std::array<JavaOption, 25> javaOptionsList = {{
     {.name = "+stop", .prefixMatch = true, .handler = hmdSetInstanceCommand, .handlerArg = 0,
      .stopsParsing = false, .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "",
      .helpText = ""},
+    {.name = "+makecache", .prefixMatch = false, .handler = nullptr, .handlerArg = 0, .stopsParsing = false,
+     .showInUsage = false, .isEnabled = nullptr, .ignoreCase = true, .usageArgs = "", .helpText = ""},
 }};
 
 // The candidate is the command prefix followed by the row's name; the argument must

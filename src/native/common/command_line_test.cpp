@@ -33,13 +33,14 @@ class CommandLine : public ::testing::Test {
 TEST_F(CommandLine, TableHasItsRowsInOrder) {
   size_t count = 0;
   const JavaOption* table = optGetOptionTable(count);
-  ASSERT_EQ(count, 25u);
+  ASSERT_EQ(count, 26u);
   EXPECT_STREQ(table[0].name, "+help");
   EXPECT_STREQ(table[11].name, "-X");
   EXPECT_FALSE(table[11].prefixMatch);
   EXPECT_STREQ(table[12].name, "-X");
   EXPECT_TRUE(table[12].prefixMatch);
   EXPECT_STREQ(table[22].name, "+sig");
+  EXPECT_STREQ(table[25].name, "+makecache");
   // Rows 14 to 17 hand the sub-type codes 2 to 5 to their handler.
   for (int i = 13; i <= 16; ++i) EXPECT_EQ(table[i].handlerArg - 2, i - 11) << table[i].name;
 }

@@ -24,6 +24,7 @@
 #include "launch_settings.h"
 #include "service_notify.h"
 #include "supervision.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -127,6 +128,7 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   ut_tcommit();
   hmdServiceMainCalled(jsvGetJavaVM());
   hmdSupervisionMainCalled(jsvGetJavaVM());
+  jscMainCalled();
   env->CallStaticVoidMethod(cls.get(), method, args);
   mainEnded();
 
@@ -134,6 +136,7 @@ int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
   bool threw = jsvDescribeException(env);
   hmdServiceMainReturned(!threw);
   hmdSupervisionMainReturned(!threw);
+  jscMainReturned();
   int32_t status = threw ? kExitFailure : askExitStatus(env, cls.get());
 
   env->DeleteLocalRef(cls.release());

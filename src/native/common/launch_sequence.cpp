@@ -35,6 +35,7 @@
 #include "jvm_discovery.h"
 #include "jvm_options.h"
 #include "jvm_service.h"
+#include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
 #include "option_directives.h"
@@ -241,6 +242,11 @@ int32_t japStart2(LaunchContext& context) {
   // 13-17. Run the application in a VM of our own.
   hmdSetSignalActions(japSignalActions());
   int32_t code = jsvCreateJVM();
+  if (code != 0 && jsvGetJavaVM() == nullptr && context.reexecFlag != nullptr && jscRetryWithoutCache()) {
+    // A cache must never be why the application does not start: once more without one.
+    *context.reexecFlag = true;
+    return kExitSuccess;
+  }
   if (code != 0) return code;
   std::string exitClass = cfgGetExitClass().value_or(std::string());
   std::string exitMethod = cfgGetExitMethod();

@@ -147,6 +147,7 @@ void JVMExitHandler(int32_t status) {
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }
+  if (jscTraining()) hmdEndProcess(jscTrainingStatus());
   hmdEndProcess(checkForRestart(status, false));
 }
 
@@ -197,5 +198,6 @@ int launcherMain(int argc, char** argv) {
 
   utlTerm();
   returned_thru_main = true;
+  if (jscTraining() && !reexecByte) hmdEndProcess(jscTrainingStatus());
   hmdEndProcess(checkForRestart(result, reexecByte));
 }

@@ -1,41 +1,63 @@
 // Start-up caches kept by the launcher.
 //
 // Files in the cache directory, for an application whose launcher is named NAME:
-//   NAME-OWNER-STATE.EXT            the finished cache (EXT "aot" from release 25, else "jsa")
-//   NAME-OWNER-STATE.EXT.record     size, inode, modification time and a header digest of it
-//   NAME-OWNER-STATE.EXT.tmp-PID    a cache being made by process PID (the VM of release 25
-//                                   also keeps its recorded configuration beside it)
-//   NAME-OWNER-STATE.classdir       the class-directory refusal was reported for this state
-//   NAME-OWNER.lock                 held while caches are checked, removed or published
-// OWNER is a digest of the configuration file's name, STATE a digest of everything the VM
-// checks a cache against. Files of the same owner with another state are stale and removed;
-// temporary files of processes that no longer run are removed too.
+//   NAME-OWNER-INST-STATE.EXT          the finished cache (EXT "aot" from release 25, else "jsa")
+//   NAME-OWNER-INST-STATE.EXT.record   size, inode, modification time and a header digest of
+//                                      it, then a digest of its whole content
+//   NAME-OWNER-INST-STATE.EXT.tmp-PID  a cache being made by process PID (the VM of release
+//                                      25 also keeps its recorded configuration beside it)
+//   NAME-OWNER-INST-STATE.EXT.inuse-PID  process PID runs on the cache; cleared at its orderly end
+//   NAME-OWNER-INST-STATE.classdir     the class-directory refusal was reported for this state
+//   NAME-OWNER-INST-STATE.noroom       the lack of room for a cache was reported for this state
+//   NAME-OWNER.lock                    held while caches are checked, removed or published
+// OWNER is a digest of the configuration file's name, INST one of the installation, STATE a
+// digest of everything the VM checks a cache against: the options and what every class
+// path, boot class path and agent jar holds (its size, inode and modification time). Files
+// of the same owner and installation with another state are stale and removed; the caches
+// of other installations stay, the newest few of them; temporary files and in-use marks of
+// processes that no longer run are removed too (a mark first makes the cache's content be
+// checked against its digest: that process may have died of a damaged cache).
 #include "startup_cache.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <thread>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <utility>
 
+#include "app_arguments.h"
 #include "command_line.h"
 #include "config_reader.h"
 #include "jvm_discovery.h"
 #include "jvm_library.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "process_end.h"
 #include "path_list.h"
 #include "trace.h"
 
@@ -46,6 +68,34 @@ std::string cacheDir;
 std::string cacheFile;
 std::string tempFile;
 std::string lockFile;
+// The mark of this process's use of a finished cache, removed at every orderly end.
+std::string inUseMark;
+// Whether this run gave the VM cache options, and the finished cache it was given.
+bool optionsGiven = false;
+std::string usedFile;
+// From release 25: the installation's java and the options of the step that assembles the
+// cache from the configuration the run recorded, and whether its output is kept.
+std::string assembler;
+std::vector<std::string> assemblyOptions;
+bool assemblyTalks = false;
+// A training run (+makecache): why no cache can be made, whether one was published, and
+// the readiness watch that stops the application once it is ready.
+bool training = false;
+std::string refusal;
+std::atomic<bool> published{false};
+// The VM's end has reached the cache (publication or discard): no stop is sent any more.
+std::atomic<bool> reachedEnd{false};
+std::mutex trainingLock;
+std::condition_variable trainingChanged;
+bool mainReturned = false;
+constexpr int kTrainingMainSeconds = 5;
+// VM creation failed with cache options: the next image starts without them.
+bool retryWithout = false;
+// This image is that next image.
+bool startWithout = false;
+constexpr const char* kWithoutVariable = "LAUNCHER_STARTUPCACHE_OFF";
+// The installations whose caches a directory keeps for one configuration.
+constexpr size_t kKeptInstallations = 3;
 // Set by whichever of publish and discard runs first; the other then does nothing. The
 // VM's end can be reached on two threads at once (main's return and System.exit or a
 // signal), so the state is only touched under the lock.
@@ -67,13 +117,56 @@ uint64_t fnv1a(std::string_view text, uint64_t hash = 0xcbf29ce484222325ULL) {
   return hash;
 }
 
+// A digest of a whole file, read in large blocks; empty when it cannot be read.
+std::string contentDigest(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::vector<char> buffer(1 << 20);
+  uint64_t hash = 0xcbf29ce484222325ULL;
+  uint64_t total = 0;
+  for (;;) {
+    ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::string();
+    }
+    if (got == 0) break;
+    size_t n = static_cast<size_t>(got);
+    size_t words = n / 8;
+    for (size_t i = 0; i < words; ++i) {
+      uint64_t word;
+      std::memcpy(&word, buffer.data() + i * 8, 8);
+      hash = (hash ^ word) * 0x100000001b3ULL;
+      hash ^= hash >> 29;
+    }
+    hash = fnv1a(std::string_view(buffer.data() + words * 8, n - words * 8), hash);
+    total += n;
+  }
+  ::close(fd);
+  char text[48];
+  std::snprintf(text, sizeof text, "%016" PRIx64 "-%" PRIu64, hash, total);
+  return text;
+}
+
 std::string hex(uint64_t value, int digits) {
   char buffer[17];
   std::snprintf(buffer, sizeof buffer, "%016" PRIx64, value);
   return std::string(buffer + 16 - digits);
 }
 
-void skip(const char* reason) { ut_tproda("Startup cache not used: %s", reason); }
+// Traces why this run makes and uses no cache; a training run reports it at its end.
+void notUsed(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  refusal = text;
+  ut_tproda("Startup cache not used: %.*s", ut_textLimit(), text);
+}
+
+void skip(const char* reason) { notUsed("%s", reason); }
 
 std::optional<std::string> readFile(const std::string& path, size_t limit) {
   std::ifstream in(path, std::ios::binary);
@@ -145,24 +238,76 @@ bool writeFileAtomically(const std::string& path, const std::string& content) {
 
 bool processRuns(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
-// Removes the owner's caches of other states and the temporary files of ended processes.
-void sweep(const std::string& ownerPrefix, const std::string& current) {
+// What a sweep found: the in-use marks on the current cache of processes that are gone, and
+// the size of the largest cache the owner keeps.
+struct SweepResult {
+  std::vector<std::string> deadMarks;
+  uint64_t largestCache = 0;
+};
+
+// The process id a temporary file or an in-use mark names, or 0.
+pid_t ownerProcess(const std::string& name) {
+  for (const char* tag : {".tmp-", ".inuse-"}) {
+    size_t at = name.rfind(tag);
+    if (at != std::string::npos) return static_cast<pid_t>(std::atol(name.c_str() + at + std::strlen(tag)));
+  }
+  return 0;
+}
+
+// Removes the owner's files of other states of this installation, all files of the oldest
+// other installations beyond the kept few, and the temporary files and in-use marks of
+// ended processes (those on the current cache are reported, not removed).
+SweepResult sweep(const std::string& ownerPrefix, const std::string& installPrefix, const std::string& current) {
+  SweepResult result;
   DIR* dir = ::opendir(cacheDir.c_str());
-  if (dir == nullptr) return;
+  if (dir == nullptr) return result;
+  struct Installation {
+    int64_t newest = 0;
+    std::vector<std::string> files;
+  };
+  std::map<std::string, Installation> others;
+  std::vector<std::string> stale;
   while (dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     if (!name.starts_with(ownerPrefix) || name.ends_with(".lock")) continue;
-    bool stale = !name.starts_with(current);
-    size_t tmp = name.find(".tmp-");
-    if (!stale && tmp != std::string::npos) {
-      pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + tmp + 5));
-      stale = !processRuns(pid);
-    }
-    if (!stale) continue;
     std::string path = cacheDir + "/" + name;
-    if (::unlink(path.c_str()) == 0) ut_tproda("Startup cache: removed stale file %.*s", ut_textLimit(), path.c_str());
+    struct stat st;
+    bool finished = name.ends_with(".jsa") || name.ends_with(".aot");
+    if (finished && ::stat(path.c_str(), &st) == 0) {
+      result.largestCache = std::max(result.largestCache, static_cast<uint64_t>(st.st_size));
+    }
+    pid_t pid = ownerProcess(name);
+    if (pid != 0 && !processRuns(pid)) {
+      if (name.starts_with(current + ".inuse-")) {
+        result.deadMarks.push_back(path);
+      } else {
+        stale.push_back(path);
+      }
+      continue;
+    }
+    if (name.starts_with(installPrefix)) {
+      // The state's own files: the cache and its record, marks and notes.
+      if (!name.starts_with(current.substr(0, current.rfind('.')))) stale.push_back(path);
+      continue;
+    }
+    // Another installation's file: kept while that installation is among the newest few.
+    Installation& other = others[name.substr(ownerPrefix.size(), name.find('-', ownerPrefix.size()) - ownerPrefix.size())];
+    other.files.push_back(path);
+    if (finished && ::stat(path.c_str(), &st) == 0) other.newest = std::max<int64_t>(other.newest, st.st_mtim.tv_sec);
   }
   ::closedir(dir);
+  if (others.size() >= kKeptInstallations) {
+    std::vector<std::pair<int64_t, const Installation*>> byAge;
+    for (const auto& [key, other] : others) byAge.emplace_back(other.newest, &other);
+    std::sort(byAge.begin(), byAge.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (size_t i = 0; i + kKeptInstallations - 1 < byAge.size(); ++i) {
+      stale.insert(stale.end(), byAge[i].second->files.begin(), byAge[i].second->files.end());
+    }
+  }
+  for (const std::string& path : stale) {
+    if (::unlink(path.c_str()) == 0) ut_tproda("Startup cache: removed stale file %.*s", ut_textLimit(), path.c_str());
+  }
+  return result;
 }
 
 bool makeDirectories(const std::string& path) {
@@ -188,15 +333,10 @@ void notice(const std::string& state, const std::string& marker, const std::stri
   std::fputs(line.c_str(), stderr);
 }
 
-// A non-empty directory on a class path: these VMs do not archive classes from directories.
-std::optional<std::string> findClassDirectory(const std::string& paths) {
-  size_t start = 0;
-  while (start <= paths.size()) {
-    size_t end = paths.find(':', start);
-    if (end == std::string::npos) end = paths.size();
-    std::string element = paths.substr(start, end - start);
-    start = end + 1;
-    if (element.empty() || !utlIsDir(element)) continue;
+// A non-empty directory among those found on the class paths: these VMs do not archive
+// classes from directories.
+std::optional<std::string> findClassDirectory(const std::vector<std::string>& directories) {
+  for (const std::string& element : directories) {
     DIR* dir = ::opendir(element.c_str());
     if (dir == nullptr) continue;
     bool empty = true;
@@ -236,7 +376,71 @@ bool shapesCache(const std::string& option) {
   return option.starts_with("-Djava.") || option.starts_with("-Djdk.");
 }
 
+// Runs the installation's java to assemble the cache from the recorded configuration, with
+// the run's own options, each one argument; its output goes nowhere unless the
+// configuration asks for logging. True when it ended with 0.
+bool assembleCache() {
+  std::vector<std::string> args = {assembler, "-XX:AOTMode=create", "-XX:AOTConfiguration=" + tempFile + ".config",
+                                   "-XX:AOTCache=" + tempFile};
+  args.insert(args.end(), assemblyOptions.begin(), assemblyOptions.end());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!assemblyTalks) {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t all;
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  ut_tproda("Startup cache: assembling %.*s", ut_textLimit(), tempFile.c_str());
+  pid_t child = 0;
+  int error = ::posix_spawn(&child, assembler.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    ut_tproda("Startup cache: cannot run %.*s (%s)", ut_textLimit(), assembler.c_str(), std::strerror(error));
+    return false;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return true;  // reaped elsewhere: the file's header decides
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    ut_tproda("Startup cache: the assembly of %.*s ended with status 0x%x", ut_textLimit(), tempFile.c_str(), status);
+    return false;
+  }
+  return true;
+}
+
+// Options without which these releases cannot map their default class-data archive, and so
+// refuse to start when asked to make a cache at exit.
+bool refusesDynamicArchive(const std::vector<std::string>& options) {
+  bool refuses = false;
+  for (const std::string& option : options) {
+    if (option == "-XX:-UseCompressedOops" || option == "-XX:-UseCompressedClassPointers") refuses = true;
+    if (option == "-XX:+UseCompressedOops" || option == "-XX:+UseCompressedClassPointers") refuses = false;
+  }
+  return refuses;
+}
+
+void clearInUseMark() {
+  if (inUseMark.empty()) return;
+  ::unlink(inUseMark.c_str());
+  inUseMark.clear();
+}
+
 void discardLocked() {
+  clearInUseMark();
   if (settled.exchange(true)) return;
   ::unlink(tempFile.c_str());
   ::unlink((tempFile + ".config").c_str());
@@ -245,11 +449,21 @@ void discardLocked() {
 
 }  // namespace
 
-void jscInit() { jscTerm(); }
+void jscInit() {
+  jscTerm();
+  // What a training run reports at its end outlives jscTerm; a new run starts afresh.
+  training = false;
+  published = false;
+  refusal.clear();
+}
 
 void jscTerm() {
   std::lock_guard<std::mutex> guard(stateLock);
   discardLocked();
+  optionsGiven = false;
+  usedFile.clear();
+  assembler.clear();
+  assemblyOptions.clear();
   cacheDir.clear();
   cacheFile.clear();
   tempFile.clear();
@@ -292,7 +506,8 @@ std::vector<std::string> jscFamilyOptions(CacheFamily family, bool ready, const 
                                           const std::string& tempFile) {
   switch (family) {
     case CacheFamily::AotCache:
-      return {ready ? "-XX:AOTCache=" + cacheFile : "-XX:AOTCacheOutput=" + tempFile};
+      if (ready) return {"-XX:AOTCache=" + cacheFile};
+      return {"-XX:AOTMode=record", "-XX:AOTConfiguration=" + tempFile + ".config"};
     case CacheFamily::AutoArchive:
       return {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + (ready ? cacheFile : tempFile)};
     case CacheFamily::ArchiveAtExit:
@@ -303,10 +518,91 @@ std::vector<std::string> jscFamilyOptions(CacheFamily family, bool ready, const 
   return {};
 }
 
+std::vector<std::string> jscSplitOptionsVariable(std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (char c : text) {
+    if (quote != 0) {
+      if (c == quote) {
+        quote = 0;
+      } else {
+        word += c;
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+      inWord = true;
+    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
+      if (inWord) words.push_back(std::exchange(word, std::string()));
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+std::vector<std::string> jscContentEntries(const std::vector<std::string>& options) {
+  std::vector<std::string> entries;
+  auto addList = [&](std::string_view list) {
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(':', start);
+      if (end == std::string_view::npos) end = list.size();
+      if (end > start) entries.emplace_back(list.substr(start, end - start));
+      start = end + 1;
+    }
+  };
+  for (const std::string& option : options) {
+    std::string_view text = option;
+    if (text.starts_with("-Djava.class.path=")) {
+      addList(text.substr(18));
+    } else if (text.starts_with("-Xbootclasspath/a:") || text.starts_with("-Xbootclasspath/p:")) {
+      addList(text.substr(18));
+    } else if (text.starts_with("-Xbootclasspath:")) {
+      addList(text.substr(16));
+    } else if (text.starts_with("-javaagent:")) {
+      std::string_view jar = text.substr(11);
+      entries.emplace_back(jar.substr(0, jar.find('=')));
+    } else if (text.starts_with("-agentpath:")) {
+      std::string_view library = text.substr(11);
+      entries.emplace_back(library.substr(0, library.find('=')));
+    }
+  }
+  return entries;
+}
+
+AgentKind jscAgentKind(std::string_view option) {
+  if (option.starts_with("-agentlib:jdwp") || option.starts_with("-Xrunjdwp") ||
+      (option.starts_with("-agentpath:") && option.find("jdwp") != std::string_view::npos)) {
+    return AgentKind::Debugger;
+  }
+  if (option.starts_with("-javaagent:") || option.starts_with("-agentlib:") || option.starts_with("-agentpath:") ||
+      option.starts_with("-Xrun")) {
+    return AgentKind::Other;
+  }
+  return AgentKind::None;
+}
+
 std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   jscTerm();
+  training = optIsOptionOn("+makecache", true);
+  refusal = "the configuration has no startupcache directive";
+  published = false;
+  reachedEnd = false;
+  {
+    std::lock_guard<std::mutex> guard(trainingLock);
+    mainReturned = false;
+  }
   std::optional<std::string> dir = cfgGetStartupCacheDir();
   if (!dir) return {};
+  if (startWithout) {
+    skip("the VM could not be created with the cache options before this start");
+    return {};
+  }
   // The cache learns the classes of the run that makes it: only the application's own.
   if (optIsOptionOn("+version", true) || optIsOptionOn("+usage", true) || optIsOptionOn("+help", true) ||
       optIsOptionOn("-X", false)) {
@@ -317,6 +613,30 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     skip("the installation has a legacy layout");
     return {};
   }
+  // The options the VM reads besides the list: they count as configured ones.
+  std::vector<std::string> options;
+  for (const char* variable : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"}) {
+    if (const char* value = std::getenv(variable)) {
+      for (std::string& word : jscSplitOptionsVariable(value)) options.push_back(std::move(word));
+    }
+  }
+  for (const VmOption& option : finalOptions) options.push_back(option.optionString);
+  bool agent = false;
+  bool ownLogging = false;
+  for (const std::string& text : options) {
+    AgentKind kind = jscAgentKind(text);
+    if (kind == AgentKind::Debugger) {
+      skip("a debugging run neither makes nor uses a cache");
+      return {};
+    }
+    agent = agent || kind == AgentKind::Other;
+    ownLogging = ownLogging || text.starts_with("-Xlog");
+  }
+  if (optIsJPDAEnabled()) {
+    skip("a debugging run neither makes nor uses a cache");
+    return {};
+  }
+
   std::string home = jevGetJVMHome();
   std::optional<std::string> release = readFile(home + "/release", 65536);
   int feature = release ? jscParseRelease(*release) : 0;
@@ -336,43 +656,52 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   size_t slash = library.find_last_of('/');
   if (family != CacheFamily::AotCache &&
       (slash == std::string::npos || !utlFileExists(library.substr(0, slash) + "/classes.jsa"))) {
-    ut_tproda("Startup cache not used: the installation has no default class-data archive beside %.*s",
+    notUsed("the installation has no default class-data archive beside %.*s",
               ut_textLimit(), library.c_str());
     return {};
   }
 
-  // The state: the installation, the class paths and the options that shape what is archived.
-  std::string classPath;
-  std::string bootClassPath;
-  uint64_t state = fnv1a(home);
-  state = fnv1a(std::string(1, '\0') + release.value_or(""), state);
+  // The installation: its path, its release file and the VM library.
+  uint64_t installation = fnv1a(home);
+  installation = fnv1a(std::string(1, '\0') + release.value_or(""), installation);
   struct stat st;
   if (::stat(library.c_str(), &st) == 0) {
-    state = fnv1a(library + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-                      std::to_string(st.st_mtim.tv_nsec),
-                  state);
+    installation = fnv1a(library + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                             std::to_string(st.st_mtim.tv_nsec),
+                         installation);
   }
-  for (const VmOption& option : finalOptions) {
-    const std::string& text = option.optionString;
+  // The state: the options that shape what is archived and what every jar holds.
+  uint64_t state = fnv1a("family " + std::to_string(static_cast<int>(family)));
+  for (const std::string& text : options) {
     if (choosesArchive(text)) {
       skip("the VM options already choose a class-data archive");
       return {};
     }
-    if (text.starts_with("-Djava.class.path=")) classPath = text.substr(18);
-    if (text.starts_with("-Xbootclasspath/a:") || text.starts_with("-Xbootclasspath/p:")) bootClassPath = text.substr(18);
     if (shapesCache(text)) state = fnv1a(std::string(1, '\0') + text, state);
   }
-  state = fnv1a(std::string(1, '\0') + "family " + std::to_string(static_cast<int>(family)), state);
+  uint64_t classPathBytes = 0;
+  std::vector<std::string> directories;
+  for (const std::string& entry : jscContentEntries(options)) {
+    std::string identity = std::string(1, '\0') + entry;
+    if (::stat(entry.c_str(), &st) == 0) {
+      identity += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
+                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+      if (S_ISREG(st.st_mode)) classPathBytes += static_cast<uint64_t>(st.st_size);
+      if (S_ISDIR(st.st_mode)) directories.push_back(entry);
+    }
+    state = fnv1a(identity, state);
+  }
 
   std::string config = cfgGetCurrentConfigFile().value_or("");
   const char* appName = hmdGetApplicationName();
   std::string owner = std::string(appName != nullptr ? appName : "launcher") + "-" + hex(fnv1a(config), 8) + "-";
-  std::string stateText = hex(state, 16);
-  std::string base = *dir + "/" + owner + stateText;
+  std::string installPrefix = owner + hex(installation, 8) + "-";
+  std::string stateText = hex(installation, 8) + "-" + hex(state, 16);
+  std::string base = *dir + "/" + installPrefix + hex(state, 16);
   std::string extension = family == CacheFamily::AotCache ? ".aot" : ".jsa";
 
-  if (std::optional<std::string> classDir = findClassDirectory(classPath + ":" + bootClassPath)) {
-    ut_tproda("Startup cache not used: the class path holds the class directory %.*s", ut_textLimit(),
+  if (std::optional<std::string> classDir = findClassDirectory(directories)) {
+    notUsed("the class path holds the class directory %.*s", ut_textLimit(),
               classDir->c_str());
     std::string marker = makeDirectories(*dir) ? base + ".classdir" : std::string();
     notice(stateText, marker,
@@ -383,13 +712,15 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
 
   cacheDir = *dir;
   lockFile = *dir + "/" + owner.substr(0, owner.size() - 1) + ".lock";
-  bool writable = makeDirectories(*dir);
+  std::string finished = base + extension;
+  std::string recordFile = finished + ".record";
+  bool writable = makeDirectories(*dir) && ::access(dir->c_str(), W_OK) == 0;
   int error = errno;
   std::optional<DirLock> lock;
   if (writable) {
     lock.emplace(lockFile, LOCK_EX);
     if (lock->busy()) {
-      ut_tproda("Startup cache not used: another instance holds %.*s", ut_textLimit(), lockFile.c_str());
+      notUsed("another instance holds %.*s", ut_textLimit(), lockFile.c_str());
       jscTerm();
       return {};
     }
@@ -397,7 +728,20 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     error = errno;
   }
   if (!writable) {
-    ut_tproda("Startup cache not used: the directory %.*s cannot be made or written (%s)", ut_textLimit(),
+    // A directory made read-only after a cache was made in it (an image or a package build):
+    // its finished cache is used as it is, without a word.
+    std::optional<std::string> recorded = readFile(recordFile, 256);
+    std::optional<std::string> found = describeCache(finished);
+    if (recorded && found && recorded->starts_with(*found)) {
+      std::lock_guard<std::mutex> guard(stateLock);
+      cacheFile = finished;
+      usedFile = finished;
+      optionsGiven = true;
+      ut_tproda("Startup cache: using %.*s (its directory cannot be written)", ut_textLimit(), finished.c_str());
+      published = true;
+      return jscFamilyOptions(family, true, finished, tempFile);
+    }
+    notUsed("the directory %.*s cannot be made or written (%s)", ut_textLimit(),
               dir->c_str(), std::strerror(error));
     notice(stateText, std::string(),
            "Warning: the startup cache directory '" + *dir + "' cannot be made or written (" + std::strerror(error) +
@@ -405,23 +749,37 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     jscTerm();
     return {};
   }
-  sweep(owner, owner + stateText + extension);
+  SweepResult swept = sweep(owner, installPrefix, owner + hex(installation, 8) + "-" + hex(state, 16) + extension);
 
-  std::string finished = base + extension;
-  std::string recordFile = finished + ".record";
   bool ready = false;
   if (::access(finished.c_str(), F_OK) == 0) {
     std::optional<std::string> recorded = readFile(recordFile, 256);
     std::optional<std::string> found = describeCache(finished);
-    ready = recorded && found && *recorded == *found;
+    ready = recorded && found && recorded->starts_with(*found);
     if (!ready) {
       ut_tproda("Startup cache %.*s does not match its record; removing it and starting without a cache",
                 ut_textLimit(), finished.c_str());
+    } else if (!swept.deadMarks.empty()) {
+      // A process that ran on this cache ended without clearing its mark, perhaps because
+      // the cache is damaged: the whole file must still be what was published.
+      size_t at = recorded->find("content ");
+      std::string content = contentDigest(finished);
+      ready = at != std::string::npos && !content.empty() && recorded->compare(at + 8, content.size() + 1, content + "\n") == 0;
+      if (!ready) {
+        ut_tproda("Startup cache %.*s does not match the digest of its content after a run on it ended abnormally; "
+                  "removing it and starting without a cache",
+                  ut_textLimit(), finished.c_str());
+      } else {
+        ut_tproda("Startup cache: %.*s still matches its content digest after a run on it ended abnormally",
+                  ut_textLimit(), finished.c_str());
+      }
+    }
+    if (!ready) {
       ::unlink(finished.c_str());
       ::unlink(recordFile.c_str());
     }
   }
-  lock.reset();
+  for (const std::string& mark : swept.deadMarks) ::unlink(mark.c_str());
 
   if (optIsOptionOn("+javacmd", true) && !ready) {
     // The script's own java would make a cache that nobody publishes.
@@ -429,25 +787,97 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     jscTerm();
     return {};
   }
+  if (!ready && agent && family == CacheFamily::ArchiveAtExit) {
+    notUsed("release %d cannot make a cache while an agent is loaded", feature);
+    jscTerm();
+    return {};
+  }
+  if (!ready && family == CacheFamily::ArchiveAtExit && refusesDynamicArchive(options)) {
+    // The VM would end the process at its creation: the default archive cannot be mapped.
+    notUsed("release %d cannot make a cache without compressed pointers", feature);
+    jscTerm();
+    return {};
+  }
+  if (!ready) {
+    // Room for the cache: twice the class path and the largest cache made before, or a floor.
+    uint64_t floor = family == CacheFamily::AotCache ? (48ULL << 20) : (8ULL << 20);
+    uint64_t needed = 2 * classPathBytes + std::max(floor, swept.largestCache);
+    struct statvfs fs;
+    if (::statvfs(dir->c_str(), &fs) == 0) {
+      uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+      if (available < needed) {
+        notUsed("%.*s has %llu MiB free, a cache needs about %llu MiB", ut_textLimit(),
+                  dir->c_str(), static_cast<unsigned long long>(available >> 20),
+                  static_cast<unsigned long long>((needed + (1 << 20) - 1) >> 20));
+        notice(stateText, base + ".noroom",
+               "Warning: the startup cache directory '" + *dir + "' has too little free space for a cache (" +
+                   std::to_string(available >> 20) + " MiB free, about " +
+                   std::to_string((needed + (1 << 20) - 1) >> 20) + " MiB needed); starting without a cache.\n");
+        jscTerm();
+        return {};
+      }
+    }
+  }
+  lock.reset();
   std::lock_guard<std::mutex> guard(stateLock);
   cacheFile = finished;
+  optionsGiven = true;
+  std::vector<std::string> given;
   if (ready) {
+    usedFile = finished;
+    // The java command's script runs without the launcher: no mark for it.
+    if (!optIsOptionOn("+javacmd", true)) {
+      inUseMark = finished + ".inuse-" + std::to_string(::getpid());
+      int fd = ::open(inUseMark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        ::close(fd);
+      } else {
+        inUseMark.clear();
+      }
+    }
     ut_tproda("Startup cache: using %.*s", ut_textLimit(), finished.c_str());
+    published = true;
   } else {
     tempFile = finished + ".tmp-" + std::to_string(::getpid());
     settled = false;
+    ::unlink((base + ".noroom").c_str());
     ut_tproda("Startup cache: making %.*s", ut_textLimit(), finished.c_str());
+    // The VM's remarks on classes it leaves out go to the log the configuration asks for, else nowhere.
+    if (!ownLogging) given.push_back(family == CacheFamily::AotCache ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
+    if (family == CacheFamily::AotCache) {
+      assembler = home + "/bin/java";
+      assemblyTalks = ownLogging;
+      // The options the VM itself received from the list; those of JAVA_TOOL_OPTIONS and
+      // _JAVA_OPTIONS reach the assembling VM through the environment it inherits.
+      for (const VmOption& option : finalOptions) {
+        if (shapesCache(option.optionString) || option.optionString.starts_with("-Xlog")) {
+          assemblyOptions.push_back(option.optionString);
+        }
+      }
+      if (!ownLogging) assemblyOptions.push_back("-Xlog:cds*=off,aot*=off");
+    }
   }
-  return jscFamilyOptions(family, ready, finished, tempFile);
+  for (std::string& option : jscFamilyOptions(family, ready, finished, tempFile)) given.push_back(std::move(option));
+  return given;
 }
 
 void jscPublishCache() {
+  reachedEnd = true;
   std::lock_guard<std::mutex> guard(stateLock);
+  clearInUseMark();
   if (settled.exchange(true)) return;
+  if (!assembler.empty()) {
+    if (::access((tempFile + ".config").c_str(), F_OK) == 0) {
+      assembleCache();
+    } else {
+      ut_tproda("Startup cache: the VM recorded no configuration in %.*s.config", ut_textLimit(), tempFile.c_str());
+    }
+  }
   DirLock lock(lockFile, LOCK_EX);
   if (!lock.held()) {
     ut_tproda("Startup cache: %.*s is held by another instance; the cache of this run is dropped", ut_textLimit(),
               lockFile.c_str());
+    refusal = "another instance held the cache directory's lock";
     ::unlink(tempFile.c_str());
     ::unlink((tempFile + ".config").c_str());
     return;
@@ -459,12 +889,15 @@ void jscPublishCache() {
                   static_cast<unsigned char>((*header)[2]) == 0x0b && static_cast<unsigned char>((*header)[1]) == 0xab;
   if (!complete) {
     ut_tproda("Startup cache: the VM left no finished cache in %.*s", ut_textLimit(), tempFile.c_str());
+    refusal = "the VM left no finished cache";
   } else if (::rename(tempFile.c_str(), cacheFile.c_str()) != 0) {
     ut_tproda("Startup cache: cannot publish %.*s (%s)", ut_textLimit(), cacheFile.c_str(), std::strerror(errno));
   } else {
     std::optional<std::string> description = describeCache(cacheFile);
-    if (description && writeFileAtomically(recordFile, *description)) {
+    std::string content = contentDigest(cacheFile);
+    if (description && !content.empty() && writeFileAtomically(recordFile, *description + "content " + content + "\n")) {
       ut_tproda("Startup cache: %.*s is ready", ut_textLimit(), cacheFile.c_str());
+      published = true;
     } else {
       ut_tproda("Startup cache: cannot record %.*s; removing it", ut_textLimit(), cacheFile.c_str());
       ::unlink(cacheFile.c_str());
@@ -475,6 +908,7 @@ void jscPublishCache() {
 }
 
 void jscDiscardCache() {
+  reachedEnd = true;
   std::lock_guard<std::mutex> guard(stateLock);
   discardLocked();
 }
@@ -483,8 +917,90 @@ void jscTakeEnvironment() {
   const char* given = std::getenv(kNoticeVariable);
   noticedState = given != nullptr ? given : "";
   ::unsetenv(kNoticeVariable);
+  startWithout = std::getenv(kWithoutVariable) != nullptr;
+  ::unsetenv(kWithoutVariable);
+  retryWithout = false;
 }
 
 void jscHandToReexec() {
   if (!noticedState.empty()) ::setenv(kNoticeVariable, noticedState.c_str(), 1);
+  if (retryWithout) ::setenv(kWithoutVariable, "1", 1);
+}
+
+bool jscRetryWithoutCache() {
+  std::lock_guard<std::mutex> guard(stateLock);
+  if (!optionsGiven) return false;
+  // A finished cache the VM could not start with is not offered again.
+  if (!usedFile.empty()) {
+    ::unlink(usedFile.c_str());
+    ::unlink((usedFile + ".record").c_str());
+  }
+  clearInUseMark();
+  settled = true;
+  ::unlink(tempFile.c_str());
+  ::unlink((tempFile + ".config").c_str());
+  retryWithout = true;
+  std::fputs("Warning: the VM could not be created with the startup cache options; starting again without a cache.\n",
+             stderr);
+  return true;
+}
+
+namespace {
+
+// Whether the readiness port answers on the loopback address.
+bool portAnswers(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool answered = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return answered;
+}
+
+// Waits for the readiness rule, then stops the application as a stop signal does. Once
+// the VM has ended by itself nothing is sent: its end publishes the cache.
+void watchTraining(Readiness readiness) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTrainingMainSeconds);
+  std::unique_lock<std::mutex> lock(trainingLock);
+  for (;;) {
+    if (mainReturned) break;
+    if (readiness.mode == ReadinessMode::Main && std::chrono::steady_clock::now() >= deadline) break;
+    if (readiness.mode == ReadinessMode::Port) {
+      lock.unlock();
+      bool ready = portAnswers(readiness.port);
+      lock.lock();
+      if (ready) break;
+    }
+    trainingChanged.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  lock.unlock();
+  ut_tproda("Startup cache: the training run is ready; stopping it");
+  // main may have returned into an end that needs no stop: give it a moment first.
+  for (int i = 0; i < 20 && !hmdVmHasEnded(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (!hmdVmHasEnded() && !reachedEnd) ::kill(::getpid(), SIGTERM);
+}
+
+}  // namespace
+
+bool jscTraining() { return training; }
+
+void jscMainCalled() {
+  if (!training) return;
+  std::thread(watchTraining, cfgGetReadiness()).detach();
+}
+
+void jscMainReturned() {
+  if (!training) return;
+  std::lock_guard<std::mutex> guard(trainingLock);
+  mainReturned = true;
+  trainingChanged.notify_all();
+}
+
+int32_t jscTrainingStatus() {
+  if (published) return 0;
+  std::fprintf(stderr, "Error: no startup cache was made: %s.\n", refusal.empty() ? "see UTRACE=-p" : refusal.c_str());
+  return 1;
 }

@@ -34,6 +34,14 @@ CacheFamily jscChooseFamily(int release);
 std::vector<std::string> jscFamilyOptions(CacheFamily family, bool ready, const std::string& cacheFile,
                                           const std::string& tempFile);
 
+// The words of an options variable (JAVA_TOOL_OPTIONS), split as the VM splits them.
+std::vector<std::string> jscSplitOptionsVariable(std::string_view text);
+// The files whose content a cache depends on, named by an option list: the class path and
+// boot class path entries and the agents' jars and libraries.
+std::vector<std::string> jscContentEntries(const std::vector<std::string>& options);
+enum class AgentKind { None, Debugger, Other };
+AgentKind jscAgentKind(std::string_view option);
+
 // Decides this run's cache from the final option list (class paths and options) and gives
 // the options to add; none, with a trace line saying why, when no cache can be used.
 std::vector<std::string> jscPrepare(const VmOptionList& finalOptions);
@@ -41,6 +49,19 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions);
 void jscPublishCache();
 // The process is forced down: the cache being made is dropped.
 void jscDiscardCache();
+
+// VM creation failed: when this run gave cache options, drops the cache it was given, prints
+// one line and has the re-executed image start without cache options (true); else false.
+bool jscRetryWithoutCache();
+
+// A training run (+makecache): it makes a cache, stops the application once the readiness
+// rule holds (main: a few seconds, or main's return; return; port N), never restarts, and
+// ends with jscTrainingStatus: 0 once a finished cache is published, else 1 with the
+// reason on standard error. The two calls bracket the application's main method.
+bool jscTraining();
+void jscMainCalled();
+void jscMainReturned();
+int32_t jscTrainingStatus();
 
 // At start, before the environment snapshot: takes the note of a refusal line already
 // given out of the environment. Before a re-execution: hands it to the new image.

@@ -52,7 +52,8 @@ TEST(StartupCache, ReleaseAndFamilyFromTheReleaseFile) {
 TEST(StartupCache, OptionsOfEachFamilyToMakeAndToUse) {
   const std::string cache = "/c/app-1-2.x";
   const std::string temp = "/c/app-1-2.x.tmp-7";
-  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, false, cache, temp), Options{"-XX:AOTCacheOutput=" + temp});
+  EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, false, cache, temp),
+            (Options{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + temp + ".config"}));
   EXPECT_EQ(jscFamilyOptions(CacheFamily::AotCache, true, cache, temp), Options{"-XX:AOTCache=" + cache});
   EXPECT_EQ(jscFamilyOptions(CacheFamily::AutoArchive, false, cache, temp),
             (Options{"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + temp}));
@@ -64,6 +65,51 @@ TEST(StartupCache, OptionsOfEachFamilyToMakeAndToUse) {
             Options{"-XX:SharedArchiveFile=" + cache});
   EXPECT_TRUE(jscFamilyOptions(CacheFamily::None, false, cache, temp).empty());
   EXPECT_TRUE(jscFamilyOptions(CacheFamily::None, true, cache, temp).empty());
+}
+
+// The words of JAVA_TOOL_OPTIONS as the VM splits them: white space separates, quotes group.
+TEST(StartupCache, OptionsVariableSplitsLikeTheVm) {
+  struct Case {
+    const char* text;
+    Options words;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"   \t\n", {}},
+      {"-Xmx1g", {"-Xmx1g"}},
+      {"  -javaagent:/a.jar=x   -XX:-UseCompressedOops\n", {"-javaagent:/a.jar=x", "-XX:-UseCompressedOops"}},
+      {"-Dname=\"two words\" -Dq='it is'", {"-Dname=two words", "-Dq=it is"}},
+      {"-Dempty=\"\"", {"-Dempty="}},
+      {"\"\"", {""}},
+      {"-Dopen=\"never closed", {"-Dopen=never closed"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(jscSplitOptionsVariable(c.text), c.words) << c.text;
+}
+
+// The files a cache's state covers by content, and how agents are told apart.
+TEST(StartupCache, ContentEntriesAndAgents) {
+  EXPECT_EQ(jscContentEntries({"-Xmx1g", "-Djava.class.path=/a.jar::/b.jar:", "-Dother.path=/x.jar",
+                               "-Xbootclasspath/a:/boot.jar", "-Xbootclasspath/p:/pre.jar", "-Xbootclasspath:/all.jar",
+                               "-javaagent:/agent.jar=k=v", "-javaagent:/plain.jar", "-agentpath:/lib/a.so=opt",
+                               "-agentlib:jdwp=transport=dt_socket"}),
+            (Options{"/a.jar", "/b.jar", "/boot.jar", "/pre.jar", "/all.jar", "/agent.jar", "/plain.jar", "/lib/a.so"}));
+  EXPECT_TRUE(jscContentEntries({"-Djava.class.path="}).empty());
+  struct Case {
+    const char* option;
+    AgentKind kind;
+  };
+  const Case cases[] = {
+      {"-agentlib:jdwp=transport=dt_socket,server=y", AgentKind::Debugger},
+      {"-Xrunjdwp:transport=dt_socket", AgentKind::Debugger},
+      {"-agentpath:/jdk/lib/libjdwp.so=server=y", AgentKind::Debugger},
+      {"-javaagent:/opt/apm/agent.jar", AgentKind::Other},
+      {"-agentlib:hprof", AgentKind::Other},
+      {"-agentpath:/opt/profiler/libprof.so", AgentKind::Other},
+      {"-Xrunhprof", AgentKind::Other},
+      {"-Xmx1g", AgentKind::None},
+      {"-Djavaagent=x", AgentKind::None},
+  };
+  for (const Case& c : cases) EXPECT_EQ(jscAgentKind(c.option), c.kind) << c.option;
 }
 
 // Publishing or dropping without a prepared run does nothing, and twice is harmless.
