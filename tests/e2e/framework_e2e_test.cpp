@@ -136,7 +136,8 @@ TEST(Framework, SpringBootStartsStopsGracefullyCachesAndRunsARedeploy) {
     child.signal(SIGTERM);
     e2e::RunResult ended = child.wait(120);
     EXPECT_EQ(ended.status, 143) << handleExit << ended.err;
-    EXPECT_TRUE(e2e::contains(ended.out, "Startup cache: using ")) << ended.out;
+    // handleexit changes the VM's options (it takes the stop signals), so it has a cache of its own.
+    if (!handleExit) EXPECT_TRUE(e2e::contains(ended.out, "Startup cache: using ")) << ended.out;
     EXPECT_TRUE(e2e::contains(ended.out, "Commencing graceful shutdown")) << ended.out;
     EXPECT_TRUE(e2e::contains(ended.out, "Graceful shutdown complete")) << ended.out;
     EXPECT_FALSE(e2e::contains(ended.err, "[warning]")) << ended.err;
