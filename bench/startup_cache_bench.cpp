@@ -11,130 +11,32 @@
 // a start without one. Medians of BENCH_RUNS (default 10) runs; ratios are medians of the
 // pairwise ratios; peak resident sizes (wait4) in KiB. The application's sources are
 // generated and compiled when the program starts (javac of the build's JDK).
-#include <arpa/inet.h>
-#include <signal.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "bench_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using benchsupport::median;
+using benchsupport::Start;
 
 const std::string kBuildJdk = BENCH_JDK_HOME;
 constexpr int kClasses = 3000;
 constexpr int kJars = 4;
 
-int runs() {
-  const char* value = std::getenv("BENCH_RUNS");
-  int n = value != nullptr ? std::atoi(value) : 0;
-  return n > 0 ? n : 10;
-}
-
-double nowMs() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-pid_t spawn(const std::string& program, std::vector<std::string> args, const std::vector<std::string>& envVars) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  args.insert(args.begin(), program);
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> vars = envVars;
-  vars.insert(vars.begin(), {"PATH=/usr/local/bin:/usr/bin:/bin", "LANG=C"});
-  std::vector<char*> envp;
-  for (std::string& var : vars) envp.push_back(var.data());
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : -1;
-}
-
-// Sends a request to the loopback port; true when an HTTP answer came back.
-bool request(int port, const std::string& path) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  // Another program on the port must not hold the benchmark up.
-  timeval limit{2, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  bool answered = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    std::string text = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-      char buffer[256];
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      answered = n > 5 && std::string(buffer, 5) == "HTTP/";
-    }
-  }
-  ::close(fd);
-  return answered;
-}
-
-struct Start {
-  bool ok = false;
-  double answerMs = 0;  // exec to the port's first answer
-  double totalMs = 0;   // exec to the end, after the stop request
-  long rssKiB = 0;
-};
-
+// Starts the server, waits for its port's first answer, asks it to stop, and reaps it.
 Start measure(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
               int port) {
-  Start result;
-  double t0 = nowMs();
-  pid_t pid = spawn(program, args, env);
-  if (pid < 0) return result;
-  bool up = false;
-  while (!up && nowMs() - t0 < 60000) {
-    up = request(port, "/");
-    if (!up) std::this_thread::sleep_for(std::chrono::microseconds(500));
-  }
-  result.answerMs = nowMs() - t0;
-  if (up) request(port, "/stop");
-  int status = 0;
-  rusage usage{};
-  pid_t reaped = 0;
-  for (double until = nowMs() + 60000; (reaped = wait4(pid, &status, WNOHANG, &usage)) == 0;) {
-    if (nowMs() > until) ::kill(pid, SIGKILL), until = nowMs() + 60000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (reaped != pid) return result;
-  result.totalMs = nowMs() - t0;
-  result.rssKiB = usage.ru_maxrss;
-  result.ok = up && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!result.ok) std::fprintf(stderr, "%s on port %d: %s, status %d\n", program.c_str(), port, up ? "answered" : "no answer", status);
-  return result;
+  return benchsupport::measure(
+      program, args, env, port, "/", benchsupport::answered,
+      [port](pid_t) { benchsupport::request(port, "/stop"); }, [](int status) { return status == 0; });
 }
 
 // The generated application, compiled and packed once: lib/*.jar under its root.
@@ -280,7 +182,7 @@ void BM_StartupCache(benchmark::State& state, const std::string& jdk) {
   const std::string byHand = (aot ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") + cache;
 
   std::vector<double> launcherMs, javaMs, javaCacheMs, ratioJava, ratioByHand, launcherRss, javaRss, byHandRss;
-  for (int i = 0; i < runs(); ++i) {
+  for (int i = 0; i < benchsupport::runs(10); ++i) {
     Start a, b, c;
     auto runLauncher = [&] { a = start(launcher, {}); };
     auto runJava = [&] { b = start(java, {"-cp", app.classPath(), "CacheServer"}); };
