@@ -18,6 +18,7 @@
 #include "jvm_service.h"
 #include "jvm_state.h"
 #include "launch_settings.h"
+#include "jni_support.h"
 #include "launcher_natives.h"
 #include "process_end.h"
 #include "service_notify.h"
@@ -113,6 +114,36 @@ void traceInitArgs() {
   }
 }
 
+// Whether the VM leaves the stop signals to the launcher (-Xrs).
+bool vmLeavesStopsToLauncher() {
+  for (const std::string& text : optionTexts) {
+    if (text == "-Xrs") return true;
+  }
+  return false;
+}
+
+// A VM that handles the stop signals itself installs its handlers while it starts; the
+// creation hold kept the signals ignored then, so that a stop could not run the VM's
+// shutdown half-way through its start. Now that it is up they are installed as it would
+// have: its handlers are set up afresh.
+void installVmStopHandlers() {
+  LocalRef<jclass> terminator(env, env->FindClass("java/lang/Terminator"));
+  jfieldID handler =
+      terminator ? env->GetStaticFieldID(terminator.get(), "handler", "Ljdk/internal/misc/Signal$Handler;") : nullptr;
+  jmethodID setup = handler != nullptr ? env->GetStaticMethodID(terminator.get(), "setup", "()V") : nullptr;
+  if (setup == nullptr) {
+    env->ExceptionClear();
+    ut_tproda("The VM's stop signal handlers could not be set up; a stop signal ends the process");
+    return;
+  }
+  env->SetStaticObjectField(terminator.get(), handler, nullptr);
+  env->CallStaticVoidMethod(terminator.get(), setup);
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    ut_tproda("The VM's stop signal handlers could not be set up; a stop signal ends the process");
+  }
+}
+
 }  // namespace
 
 JavaVM* jsvGetJavaVM() { return jvm; }
@@ -137,7 +168,15 @@ int32_t jsvCreateJVM() {
     jint created = -1;
     if (!creationFailed && functions.createJavaVM != nullptr) {
       JavaVMInitArgs args = argsWithPrintHook();
+      // A stop during the creation waits for the VM to be up (never its half-made
+      // shutdown), and is then acted on: the application is not started.
+      hmdHoldStopsForCreation();
       created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
+      if (created >= 0 && !vmLeavesStopsToLauncher()) installVmStopHandlers();
+      if (const int held = hmdReleaseStopsAfterCreation()) {
+        ut_tproda("Signal [%d] arrived while the VM was created", held);
+        hmdRememberStop(held);
+      }
     }
     if (created < 0) {
       creationFailed = true;

@@ -22,6 +22,7 @@
 #include "jvm_state.h"
 #include "config_options.h"
 #include "launch_settings.h"
+#include "process_end.h"
 #include "service_notify.h"
 #include "trace.h"
 
@@ -166,6 +167,18 @@ int32_t jsvRunService(const std::string& className, const std::string& method, c
   entryClass = className;
   mainMethod = method;
   if (!exitClass.empty()) setExitTarget(ExitTarget{.className = exitClass, .method = exitMethod});
+  // A stop that came before the exit method could be called (during the creation, or
+  // before the target was set): the application is not started, and no restart follows.
+  if (const int stop = hmdTakeRememberedStop()) {
+    {
+      std::lock_guard<std::mutex> lock(exitTargetMutex);
+      exitTarget.reset();
+    }
+    entryClass.clear();
+    hmdNoteStop(stop);
+    ut_tproda("Signal [%d] came before the application started; it is not started", stop);
+    return 128 + stop;
+  }
   int32_t code = jsvStartApp(args);
   setExitTarget(std::nullopt);
   entryClass.clear();

@@ -34,6 +34,7 @@
 #include "jvm_discovery.h"
 #include "jvm_options.h"
 #include "jvm_service.h"
+#include "jvm_state.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
 #include "option_directives.h"
@@ -271,9 +272,20 @@ void japStop(bool flag) { jsvAbortService(flag); }
 namespace {
 
 // A stop signal: the orderly stop while the VM runs; once the VM is gone, the end of the
-// process with 128 + the signal's number (a pending restart is cancelled).
+// process with 128 + the signal's number (a pending restart is cancelled). Before the
+// application can be stopped it is remembered: the main thread does not start it, or,
+// if the exit method has become callable meanwhile, it is called now.
 void stopForSignal(int32_t signal) {
-  if (!jsvAbortService(true, signal) && hmdVmHasEnded()) hmdEndBySignal(signal);
+  if (jsvAbortService(true, signal)) return;
+  if (hmdVmHasEnded()) {
+    hmdEndBySignal(signal);
+    return;
+  }
+  hmdRememberStop(signal);
+  ut_tproda("Signal [%d] held until the application can be stopped", signal);
+  if (jsvGetExitTarget()) {
+    if (const int stop = hmdTakeRememberedStop()) jsvAbortService(true, stop);
+  }
 }
 
 }  // namespace

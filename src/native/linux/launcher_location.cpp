@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "process_end.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -153,7 +154,7 @@ bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
 }
 
 void hmdHandLocationToReexec() {
-  if (fullLauncherFileName) ::setenv(kLocationMarker, fullLauncherFileName->c_str(), 1);
+  if (fullLauncherFileName) hmdReexecVariable(kLocationMarker, *fullLauncherFileName);
 }
 
 void hmdSetFullLauncherFileName(std::string_view text) {

@@ -1,6 +1,9 @@
 #include "launcher_location.h"
+#include "process_end.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include <climits>
@@ -180,6 +183,11 @@ TEST(LauncherLocation, ReexecTakesTheHandedFileWhenItIsTheRunningOne) {
   std::string home;
   hmdSetLauncherLocation(running, home);
   hmdHandLocationToReexec();
+  EXPECT_EQ(getenv("LAUNCHER_REEXEC_FILE"), nullptr) << "set only in the re-execution's list";
+  const std::vector<std::string> handed = hmdReexecEnvironment();
+  hmdProcessEndReset();
+  ASSERT_NE(std::find(handed.begin(), handed.end(), "LAUNCHER_REEXEC_FILE=" + running), handed.end());
+  setenv("LAUNCHER_REEXEC_FILE", running.c_str(), 1);
   ASSERT_NE(getenv("LAUNCHER_REEXEC_FILE"), nullptr);
   EXPECT_EQ(std::string(getenv("LAUNCHER_REEXEC_FILE")), running);
   EXPECT_TRUE(hmdSetApplicationHome("server", home));
