@@ -353,6 +353,7 @@ std::string fakeJvmLibrary() { return FAKE_JVM_LIBRARY; }
 std::string fakeJvmDumpLibrary() { return FAKE_JVM_DUMP_LIBRARY; }
 std::string fakeJvmNoJniLibrary() { return FAKE_JVM_NOJNI_LIBRARY; }
 std::string fakeJvmForwardLibrary() { return FAKE_JVM_FORWARD_LIBRARY; }
+std::string holdShimLibrary() { return HOLD_SHIM_LIBRARY; }
 
 std::optional<uid_t> unprivilegedUid() {
   if (geteuid() != 0) return std::nullopt;

@@ -164,6 +164,8 @@ std::string fakeJvmNoJniLibrary();
 // FAKE_JVM_STALL_AFTER=n, blocks the (n+1)th CallStaticLongMethod of a daemon-attached
 // thread for ever.
 std::string fakeJvmForwardLibrary();
+// The library that holds the launcher at a moment of its life (tests/shim/hold_shim.cpp).
+std::string holdShimLibrary();
 
 // The uid of an unprivileged user for non-root cases (nobody), when running as root.
 std::optional<uid_t> unprivilegedUid();

@@ -372,8 +372,9 @@ void hmdServiceVMDestroyed() {
 void hmdServiceBeforeReexec(bool restart) {
   vmGone = true;
   endPoll();
-  // The gap until the new generation's first ping starts now, not half an interval ago.
-  if (watchdogInterval != 0) hmdNotify("WATCHDOG=1");
+  // A restart: the gap until the new generation's first ping starts now, not half an
+  // interval ago. (The re-execution that completes the library path comes before any VM.)
+  if (restart && watchdogInterval != 0) hmdNotify("WATCHDOG=1");
   for (const auto& [name, value] : watchdogVariables) hmdReexecVariable(name, value);
   if (notifyLength == 0) return;
   hmdReexecVariable(kNotifySocket, notifyText);
