@@ -12,12 +12,21 @@ import java.util.TreeSet;
 //   linger                 leaves a non-daemon thread that ends after 300 ms and returns
 //   slowhook               registers a shutdown hook that says "hook runs" and takes 2 s,
 //                          says "serving" and returns
-//   restart FILE N MS      counts its generations in FILE: generations below N say
+//   restart FILE N MS [return]
+//                          counts its generations in FILE: generations below N say
 //                          "generation G", live MS ms (unless stopped meanwhile) and call
-//                          System.exit(3); generation N serves
+//                          System.exit(3), or with "return" return with getExitStatus 3
+//                          (0 once stopped); generation N serves
 public class StopMomentApp {
   private static final Object lock = new Object();
   private static boolean stopped;
+  private static int status;
+
+  public static int getExitStatus() {
+    synchronized (lock) {
+      return stopped ? 0 : status;
+    }
+  }
 
   public static void cleanup(boolean flag) {
     synchronized (lock) {
@@ -88,6 +97,10 @@ public class StopMomentApp {
             System.out.println("stopped");
             return;
           }
+        }
+        if (args.length > 4 && args[4].equals("return")) {
+          status = 3;
+          return;
         }
         System.exit(3);
       }
