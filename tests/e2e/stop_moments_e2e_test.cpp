@@ -44,7 +44,8 @@ class Manager {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("bind");
     timeval timeout{.tv_sec = 0, .tv_usec = 20000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     reader_ = std::thread([this] {
@@ -103,8 +104,8 @@ struct Service {
     tree.copyClasses();
     tree.makeDir("run");
     tree.writeConfig("javahome " + jdk + "\nmainclass StopMomentApp\naddpath ../classes\nexportenv\n" +
-                     "pidfile ../run/app.pid\nrestartonexit 3\n" + (handleExit ? "options handleexit\n" : "") +
-                     more);
+                     "pidfile ../run/app.pid\nrestartonexit 3\n" +
+                     (handleExit ? "options handleexit\n" : "") + more);
   }
   std::string pidFile() const { return tree.path("run/app.pid"); }
 };
@@ -146,7 +147,8 @@ bool signalPending(pid_t pid, int sig) {
     for (const char* field : {"SigPnd:", "ShdPnd:"}) {
       const size_t at = status.find(field);
       if (at == std::string::npos) continue;
-      const unsigned long long bits = std::stoull(status.substr(at + std::strlen(field) + 1, 16), nullptr, 16);
+      const unsigned long long bits =
+          std::stoull(status.substr(at + std::strlen(field) + 1, 16), nullptr, 16);
       if ((bits & (1ULL << (sig - 1))) != 0) return true;
     }
   }
@@ -163,9 +165,10 @@ bool gone(pid_t pid) {
 std::string agentJar(const AppTree& tree) {
   const std::string jar = tree.path("agent.jar");
   const std::string manifest = tree.writeFile("agent.mf", "Premain-Class: SignalAppAgent\n");
-  e2e::RunResult packed = e2e::runProgram(
-      e2e::testJdkHome() + "/bin/jar", {"jar", "cfm", jar, manifest, "-C", tree.path("classes"), "SignalAppAgent.class"},
-      Env(), e2e::RunOptions());
+  e2e::RunResult packed =
+      e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                      {"jar", "cfm", jar, manifest, "-C", tree.path("classes"), "SignalAppAgent.class"},
+                      Env(), e2e::RunOptions());
   EXPECT_EQ(packed.status, 0) << packed.err;
   return jar;
 }
@@ -175,28 +178,66 @@ std::string agentJar(const AppTree& tree) {
 struct Moment {
   const char* name;
   std::vector<std::string> args;
-  const char* holdLine;     // the shim holds after this line; with handleexit, holdLineExit
+  const char* holdLine;  // the shim holds after this line; with handleexit, holdLineExit
   const char* holdLineExit;
-  int holdExec;             // the shim holds before this exec
-  bool agent;               // the agent holds the VM's creation until a line on input
-  const char* waitLine;     // the line that says the moment has come (when nothing holds)
+  int holdExec;          // the shim holds before this exec
+  bool agent;            // the agent holds the VM's creation until a line on input
+  const char* waitLine;  // the line that says the moment has come (when nothing holds)
   std::set<int> withExit;
   std::set<int> withoutExit;
+  bool hooks = false;  // the application ran: its shutdown hook runs at the end
 };
 
 const Moment kMoments[] = {
-    {"before the configuration is read", {"serve"}, "Look for Configuration file", nullptr, 0, false, nullptr, {143},
+    {"before the configuration is read",
+     {"serve"},
+     "Look for Configuration file",
+     nullptr,
+     0,
+     false,
+     nullptr,
+     {143},
      {143}},
     {"during the library-path re-exec", {"serve"}, nullptr, nullptr, 1, false, nullptr, {143}, {143}},
     {"during the VM's creation", {"serve"}, nullptr, nullptr, 0, true, "agent ready", {143}, {143}},
-    {"between the handlers' installation and main", {"serve"}, "JVM created", "Installed Signal Handler", 0, false,
-     nullptr, {143}, {143}},
-    {"during main", {"serve"}, nullptr, nullptr, 0, false, "serving", {0}, {143}},
-    {"after main returned", {"return"}, nullptr, nullptr, 0, false, "Returned from main class with status 0", {0},
+    {"between the handlers' installation and main",
+     {"serve"},
+     "JVM created",
+     "Installed Signal Handler",
+     0,
+     false,
+     nullptr,
+     {143},
      {143}},
-    {"during DestroyJavaVM with a slow hook", {"slowhook"}, nullptr, nullptr, 0, false, "hook runs", {0, 143},
+    {"during main", {"serve"}, nullptr, nullptr, 0, false, "serving", {0}, {143}, true},
+    {"after main returned",
+     {"return"},
+     nullptr,
+     nullptr,
+     0,
+     false,
+     "Returned from main class with status 0",
+     {0},
+     {143},
+     true},
+    {"during DestroyJavaVM with a slow hook",
+     {"slowhook"},
+     nullptr,
+     nullptr,
+     0,
+     false,
+     "hook runs",
+     {0, 143},
      {0, 143}},
-    {"during a restart's exec", {"restart", "@counter", "2", "0"}, nullptr, nullptr, 2, false, nullptr, {143}, {143}},
+    {"during a restart's exec",
+     {"restart", "@counter", "2", "0"},
+     nullptr,
+     nullptr,
+     2,
+     false,
+     nullptr,
+     {143},
+     {143}},
 };
 
 }  // namespace
@@ -249,6 +290,14 @@ TEST(StopMoments, ASigtermAtEachMomentEndsWithEveryEndDutyDone) {
         const std::set<int>& expected = handleExit ? m.withExit : m.withoutExit;
         EXPECT_TRUE(expected.count(r.status) != 0) << r.status << "\n" << r.out << r.err;
         EXPECT_FALSE(e2e::contains(r.err, "Error occurred during initialization of VM")) << r.err;
+        // Stopped as the VM itself stops on the signal, or through the exit method: never
+        // cut short without the application's shutdown hooks.
+        if (m.hooks) {
+          EXPECT_TRUE(e2e::hasLine(r.out, "hook ran")) << r.out;
+        }
+        if (m.hooks && !handleExit) {
+          EXPECT_TRUE(e2e::hasLine(r.out, "VM exited with java.lang.System.exit(143)")) << r.out;
+        }
         expectNothingLeft(service, r);
         EXPECT_EQ(manager.lastNotice().substr(manager.lastNotice().find("STATUS=")),
                   "STATUS=Exited with status " + std::to_string(r.status))
@@ -278,7 +327,8 @@ TEST(StopMoments, EarlyStopsOnTheReleaseWithItsOwnHandlersNeverFailTheStart) {
   };
   for (int first = 0; first < kRuns; first += kParallel) {
     std::vector<std::future<std::tuple<e2e::RunResult, int, bool>>> runs;
-    for (int run = first; run < first + kParallel; ++run) runs.push_back(std::async(std::launch::async, one, run));
+    for (int run = first; run < first + kParallel; ++run)
+      runs.push_back(std::async(std::launch::async, one, run));
     for (int i = 0; i < kParallel; ++i) {
       auto [r, sig, noPidFile] = runs[static_cast<size_t>(i)].get();
       SCOPED_TRACE("run " + std::to_string(first + i) + ", signal " + std::to_string(sig));
@@ -306,7 +356,8 @@ TEST(StopMoments, ARestartLoopWithOneRandomStopAlwaysEnds) {
   constexpr int kParallel = 3;
   auto one = [](int run) {
     std::mt19937 random(static_cast<unsigned>(2026 + run));
-    const std::string jdk = e2e::testInstallations()[static_cast<size_t>(run) % e2e::testInstallations().size()];
+    const std::string jdk =
+        e2e::testInstallations()[static_cast<size_t>(run) % e2e::testInstallations().size()];
     Service service(jdk, run % 2 == 0);
     // The restart code returned (a System.exit(3) that races the stop's own exit is the
     // application's choice to restart).
@@ -321,7 +372,8 @@ TEST(StopMoments, ARestartLoopWithOneRandomStopAlwaysEnds) {
   };
   for (int first = 0; first < kRuns; first += kParallel) {
     std::vector<std::future<std::tuple<e2e::RunResult, long, bool, std::string>>> runs;
-    for (int run = first; run < first + kParallel; ++run) runs.push_back(std::async(std::launch::async, one, run));
+    for (int run = first; run < first + kParallel; ++run)
+      runs.push_back(std::async(std::launch::async, one, run));
     for (int i = 0; i < kParallel; ++i) {
       auto [r, seconds, noPidFile, jdk] = runs[static_cast<size_t>(i)].get();
       SCOPED_TRACE("run " + std::to_string(first + i) + ", " + jdk);
@@ -352,17 +404,22 @@ TEST(StopMoments, OfTwoSimultaneousStartsExactlyOneRuns) {
     for (int i = 0; i < 2 && report.empty(); ++i) {
       Child& child = children[static_cast<size_t>(i)];
       Child& other = children[static_cast<size_t>(1 - i)];
-      if (!child.waitUntil([&] { return e2e::contains(child.out(), "serving\n") || gone(child.pid()); }, 60)) {
+      if (!child.waitUntil([&] { return e2e::contains(child.out(), "serving\n") || gone(child.pid()); },
+                           60)) {
         continue;
       }
       if (!e2e::contains(child.out(), "serving\n")) continue;
       running = i;
       struct stat st {};
-      if (::stat(service.pidFile().c_str(), &st) != 0 || (st.st_mode & 0777) != 0644) report += "pid file mode; ";
-      if (e2e::readFile(service.pidFile()) != std::to_string(child.pid()) + "\n") report += "pid file content; ";
+      if (::stat(service.pidFile().c_str(), &st) != 0 || (st.st_mode & 0777) != 0644)
+        report += "pid file mode; ";
+      if (e2e::readFile(service.pidFile()) != std::to_string(child.pid()) + "\n")
+        report += "pid file content; ";
       e2e::RunResult second = other.wait(60);
-      if (second.status == 1 && e2e::contains(second.err, "which runs this launcher already")) ++refused;
-      else report += "second: " + std::to_string(second.status) + " " + second.out + second.err;
+      if (second.status == 1 && e2e::contains(second.err, "which runs this launcher already"))
+        ++refused;
+      else
+        report += "second: " + std::to_string(second.status) + " " + second.out + second.err;
       child.signal(SIGTERM);
       e2e::RunResult first = child.wait(60);
       if (first.status != 0) report += "first: " + std::to_string(first.status) + first.err;
@@ -374,7 +431,8 @@ TEST(StopMoments, OfTwoSimultaneousStartsExactlyOneRuns) {
   };
   for (int first = 0; first < kPairs; first += kParallel) {
     std::vector<std::future<std::pair<int, std::string>>> runs;
-    for (int run = first; run < first + kParallel; ++run) runs.push_back(std::async(std::launch::async, pair, run));
+    for (int run = first; run < first + kParallel; ++run)
+      runs.push_back(std::async(std::launch::async, pair, run));
     for (int i = 0; i < kParallel; ++i) {
       auto [refused, report] = runs[static_cast<size_t>(i)].get();
       SCOPED_TRACE("pair " + std::to_string(first + i));
@@ -422,8 +480,8 @@ TEST(StopMoments, WatchdogPingsDoNotLapseAcrossRestarts) {
   ASSERT_GE(times.size(), 4u);
   long longest = 0;
   for (size_t i = 1; i < times.size(); ++i) {
-    longest = std::max<long>(longest,
-                             std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count());
+    longest = std::max<long>(
+        longest, std::chrono::duration_cast<std::chrono::milliseconds>(times[i] - times[i - 1]).count());
   }
   EXPECT_LT(longest, 3000) << times.size() << " pings";
 }
@@ -462,4 +520,21 @@ TEST(StopMoments, AfterTheVmsEndQuitAndNohupsInterruptAreNotStops) {
                 "STATUS=Exited with status " + std::to_string(r.status));
     }
   }
+}
+
+// A restart whose exec fails (the launcher's file is gone) ends with the exec's error at
+// once, with every end duty done: it neither spins nor leaves the pid file.
+TEST(StopMoments, AFailedRestartEndsWithItsErrorAndLeavesNothing) {
+  Service service(e2e::testJdkHome(), true);
+  Manager manager(service.tree.path("notify.sock"));
+  Child child =
+      service.tree.start({"restart", service.tree.path("counter"), "2", "1500"}, baseEnv(manager.path()));
+  ASSERT_TRUE(child.waitForLine("generation 1")) << child.out() << child.err();
+  std::filesystem::rename(service.tree.launcher(), service.tree.path("moved"));
+  e2e::RunResult r = child.wait(60);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_TRUE(e2e::hasLine(r.err, "Unable to re-exec self [error=2]")) << r.err;
+  expectNothingLeft(service, r);
+  EXPECT_EQ(manager.lastNotice(), "STOPPING=1\nSTATUS=Exited with status 2");
 }

@@ -7,6 +7,7 @@ import java.util.TreeSet;
 // The application of the tests that stop a service at every moment of its life. It
 // prints every LAUNCHER_ variable it sees ("variable NAME"), then by its first argument:
 //   serve                  says "serving" and waits until its exit method is called
+//                          (with a shutdown hook that says "hook ran", as "return")
 //   return                 leaves a non-daemon thread that waits for the exit method, says
 //                          "serving" and returns
 //   linger                 leaves a non-daemon thread that ends after 300 ms and returns
@@ -53,6 +54,9 @@ public class StopMomentApp {
       if (name.startsWith("LAUNCHER_")) System.out.println("variable " + name);
     }
     String mode = args.length > 0 ? args[0] : "serve";
+    if (mode.equals("serve") || mode.equals("return")) {
+      Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("hook ran")));
+    }
     if (mode.equals("serve")) {
       System.out.println("serving");
       awaitStop();

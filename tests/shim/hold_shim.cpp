@@ -62,7 +62,8 @@ bool holdThisExec() {
 extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
   const ssize_t written = realWrite()(fd, buffer, size);
   static const char* line = std::getenv("HOLD_SHIM_LINE");
-  if (line != nullptr && *line != '\0' && !lineHeld && memmem(buffer, size, line, std::strlen(line)) != nullptr) {
+  if (line != nullptr && *line != '\0' && !lineHeld &&
+      memmem(buffer, size, line, std::strlen(line)) != nullptr) {
     lineHeld = true;
     hold();
   }

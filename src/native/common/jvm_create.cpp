@@ -12,13 +12,13 @@
 
 #include "app_arguments.h"
 #include "exit_codes.h"
+#include "jni_support.h"
 #include "jvm_discovery.h"
 #include "jvm_interface.h"
 #include "jvm_options.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
 #include "launch_settings.h"
-#include "jni_support.h"
 #include "launcher_natives.h"
 #include "process_end.h"
 #include "service_notify.h"
@@ -73,8 +73,8 @@ JavaVMInitArgs createArgs{};
 
 const JavaVMInitArgs& argsWithPrintHook() {
   createOptions.clear();
-  createOptions.push_back(
-      JavaVMOption{.optionString = const_cast<char*>("vfprintf"), .extraInfo = reinterpret_cast<void*>(printForVM)});
+  createOptions.push_back(JavaVMOption{.optionString = const_cast<char*>("vfprintf"),
+                                       .extraInfo = reinterpret_cast<void*>(printForVM)});
   createOptions.insert(createOptions.end(), options.begin(), options.end());
   createArgs = JVMInitArgs;
   createArgs.nOptions = static_cast<jint>(createOptions.size());
@@ -129,7 +129,8 @@ bool vmLeavesStopsToLauncher() {
 void installVmStopHandlers() {
   LocalRef<jclass> terminator(env, env->FindClass("java/lang/Terminator"));
   jfieldID handler =
-      terminator ? env->GetStaticFieldID(terminator.get(), "handler", "Ljdk/internal/misc/Signal$Handler;") : nullptr;
+      terminator ? env->GetStaticFieldID(terminator.get(), "handler", "Ljdk/internal/misc/Signal$Handler;")
+                 : nullptr;
   jmethodID setup = handler != nullptr ? env->GetStaticMethodID(terminator.get(), "setup", "()V") : nullptr;
   if (setup == nullptr) {
     env->ExceptionClear();
@@ -172,8 +173,10 @@ int32_t jsvCreateJVM() {
       // shutdown), and is then acted on: the application is not started.
       hmdHoldStopsForCreation();
       created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
+      const int held = hmdReleaseStopsAfterCreation();
+      // Not while the hold keeps the signals ignored: the VM would take them for ignored.
       if (created >= 0 && !vmLeavesStopsToLauncher()) installVmStopHandlers();
-      if (const int held = hmdReleaseStopsAfterCreation()) {
+      if (held != 0) {
         ut_tproda("Signal [%d] arrived while the VM was created", held);
         hmdRememberStop(held);
       }

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "config_options.h"
 #include "exit_codes.h"
 #include "jni_support.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
-#include "config_options.h"
 #include "launch_settings.h"
 #include "process_end.h"
 #include "service_notify.h"
@@ -55,7 +55,8 @@ bool classIsAbsent(JNIEnv* env, const std::string& slashed) {
     jmethodID getMessage =
         throwable ? env->GetMethodID(throwable.get(), "getMessage", "()Ljava/lang/String;") : nullptr;
     LocalRef<jstring> message(
-        env, getMessage != nullptr ? static_cast<jstring>(env->CallObjectMethod(pending.get(), getMessage)) : nullptr);
+        env, getMessage != nullptr ? static_cast<jstring>(env->CallObjectMethod(pending.get(), getMessage))
+                                   : nullptr);
     if (message) {
       const char* text = env->GetStringUTFChars(message.get(), nullptr);
       if (text != nullptr) {
@@ -76,7 +77,8 @@ void reportMissingClassPath() {
   if (missing.empty()) return;
   std::string list;
   for (const std::string& entry : missing) list += (list.empty() ? "" : ", ") + entry;
-  std::fprintf(stderr, "Class path entries that do not exist were left out: %.*s\n", ut_textLimit(), list.c_str());
+  std::fprintf(stderr, "Class path entries that do not exist were left out: %.*s\n", ut_textLimit(),
+               list.c_str());
 }
 
 void setExitTarget(std::optional<ExitTarget> target) {
@@ -92,8 +94,7 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
     jsvClearException(env);
     return kExitSuccess;
   }
-  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", ut_textLimit(),
-            entryClass.c_str());
+  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", ut_textLimit(), entryClass.c_str());
   int32_t status = env->CallStaticIntMethod(cls, getExitStatus);
   if (jsvDescribeException(env)) status = kExitFailure;
   internalExitCode = status;

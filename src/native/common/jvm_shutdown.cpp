@@ -38,7 +38,8 @@ std::atomic<bool> systemExitStarted{false};
 void callSystemExit(JNIEnv* env, int32_t signal) {
   LocalRef<jclass> system(env, env->FindClass("java/lang/System"));
   jmethodID exitMethod = system ? env->GetStaticMethodID(system.get(), "exit", "(I)V") : nullptr;
-  if (exitMethod != nullptr) env->CallStaticVoidMethod(system.get(), exitMethod, static_cast<jint>(128 + signal));
+  if (exitMethod != nullptr)
+    env->CallStaticVoidMethod(system.get(), exitMethod, static_cast<jint>(128 + signal));
   jsvDescribeException(env);
 }
 
@@ -102,7 +103,8 @@ void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
     std::fprintf(stderr,
                  "No 'public static void %.*s(boolean)' method in %.*s; stopping the application with "
                  "System.exit(%d).\n",
-                 ut_textLimit(), target.method.c_str(), ut_textLimit(1), target.className.c_str(), 128 + signal);
+                 ut_textLimit(), target.method.c_str(), ut_textLimit(1), target.className.c_str(),
+                 128 + signal);
     stopWithSystemExit(env, signal);
     return;
   }

@@ -39,10 +39,10 @@
 #include "launcher_location.h"
 #include "option_directives.h"
 #include "path_list.h"
-#include "service_notify.h"
-#include "startup_cache.h"
 #include "process_end.h"
+#include "service_notify.h"
 #include "signals.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -290,6 +290,8 @@ void stopForSignal(int32_t signal) {
 
 }  // namespace
 
-SignalActions japSignalActions() { return SignalActions{.stop = stopForSignal, .dumpStacks = japDumpAllStacks}; }
+SignalActions japSignalActions() {
+  return SignalActions{.stop = stopForSignal, .dumpStacks = japDumpAllStacks};
+}
 
 void japDumpAllStacks() { jsvDumpAllStacks(); }

@@ -134,7 +134,8 @@ void JVMExitHandler(int32_t status) {
   if (jsvIgnoreVMExitCode()) {
     // Main has returned: an exit with 128 + a stop signal's number is the VM's own stop
     // during the destruction, and a stop from the end of main on cancels a restart.
-    if (status == 128 + SIGHUP || status == 128 + SIGINT || status == 128 + SIGTERM) hmdNoteStop(status - 128);
+    if (status == 128 + SIGHUP || status == 128 + SIGINT || status == 128 + SIGTERM)
+      hmdNoteStop(status - 128);
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }

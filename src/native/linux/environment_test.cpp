@@ -1,6 +1,5 @@
 // The re-exec decision, the environment snapshot and the temporary files.
 #include "environment.h"
-#include "process_end.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 #include "jvm_discovery.h"
 #include "jvm_library.h"
 #include "jvm_options.h"
+#include "process_end.h"
 #include "test_support.h"
 
 namespace {

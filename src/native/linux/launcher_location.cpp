@@ -136,7 +136,8 @@ bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut)
 }
 
 bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
-  if (std::optional<std::string> handed = takeHandedLocation()) return hmdSetLauncherLocation(*handed, homeOut);
+  if (std::optional<std::string> handed = takeHandedLocation())
+    return hmdSetLauncherLocation(*handed, homeOut);
   std::string candidate;
   if (argv0.find('/') != std::string_view::npos) {
     candidate = cut(std::string(argv0), kMaxPath);

@@ -1,16 +1,15 @@
 #include "launcher_location.h"
-#include "process_end.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "process_end.h"
 #include "test_support.h"
 #include "trace.h"
 
@@ -98,8 +97,8 @@ TEST(LauncherLocation, BareNameIsSearchedOnPath) {
   // A directory and a non-executable file of that name come first and are passed over.
   tree.dir("first/server");
   std::ofstream(tree.dir("second") + "/server") << "not a program";
-  std::string path = "/nonexistent::" + tree.root() + "/first:" + tree.root() + "/second:" +
-                     tree.root() + "/opt/app/bin";
+  std::string path =
+      "/nonexistent::" + tree.root() + "/first:" + tree.root() + "/second:" + tree.root() + "/opt/app/bin";
   setenv("PATH", path.c_str(), 1);
   std::string home;
   EXPECT_TRUE(hmdSetApplicationHome("server", home));

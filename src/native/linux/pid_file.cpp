@@ -177,7 +177,8 @@ bool hmdWritePidFile(const std::string& path) {
   if (!writeContent(fd)) {
     const int error = errno;
     if (fd != lockFd) ::close(fd);
-    std::fprintf(stderr, "Error: Unable to write the pid file '%s': %s.\n", path.c_str(), std::strerror(error));
+    std::fprintf(stderr, "Error: Unable to write the pid file '%s': %s.\n", path.c_str(),
+                 std::strerror(error));
     return false;
   }
   if (lockFd >= 0 && lockFd != fd) ::close(lockFd);
@@ -195,7 +196,8 @@ void hmdKeepPidFileAcrossReexec() {
   if (writtenPath.empty()) return;
   hmdKeepAtEnd(writtenPath);
   hmdReexecVariable(kPidFileVariable, writtenPath);
-  if (lockFd >= 0 && ::fcntl(lockFd, F_SETFD, 0) == 0) hmdReexecVariable(kLockVariable, std::to_string(lockFd));
+  if (lockFd >= 0 && ::fcntl(lockFd, F_SETFD, 0) == 0)
+    hmdReexecVariable(kLockVariable, std::to_string(lockFd));
 }
 
 void hmdTakePidFileFromReexec() {

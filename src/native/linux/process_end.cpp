@@ -22,8 +22,6 @@
 
 #include "process_end.h"
 
-#include "trace.h"
-
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
@@ -39,6 +37,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "trace.h"
 
 extern char** environ;
 

@@ -188,7 +188,8 @@ void startWorker(int32_t number) {
     // The launcher's own threads never take a stop signal: it waits for a thread that
     // can act on it (see hmdHoldStopsForCreation).
     StopSignalsHeld held;
-    error = pthread_create(&thread, &attributes, workerMain, reinterpret_cast<void*>(static_cast<intptr_t>(number)));
+    error = pthread_create(&thread, &attributes, workerMain,
+                           reinterpret_cast<void*>(static_cast<intptr_t>(number)));
   }
   pthread_attr_destroy(&attributes);
   if (error == 0) return;
@@ -294,7 +295,8 @@ void takeLeftEvents() {
     const ssize_t n = read(pipeRead, &event, sizeof event);
     if (n < 0 && errno == EINTR) continue;
     if (n != static_cast<ssize_t>(sizeof event)) break;
-    if (event.kind == EventKind::kHandle && event.signal != SIGQUIT && findSignal(event.signal) != numSignals) {
+    if (event.kind == EventKind::kHandle && event.signal != SIGQUIT &&
+        findSignal(event.signal) != numSignals) {
       hmdEndBySignal(event.signal);
     }
   }
