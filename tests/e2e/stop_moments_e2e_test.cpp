@@ -96,6 +96,11 @@ class Manager {
   std::thread reader_;
 };
 
+// Parallel runs make their trees and start their processes one at a time: a process
+// forked while another thread writes its tree's copy of the launcher would hold that
+// file open for writing, and its exec would fail (ETXTBSY).
+std::mutex starting;
+
 // A service tree: StopMomentApp with a pid file, an exported environment and a restart
 // code, on the installation, with or without handleexit.
 struct Service {
@@ -316,8 +321,10 @@ TEST(StopMoments, EarlyStopsOnTheReleaseWithItsOwnHandlersNeverFailTheStart) {
   constexpr int kParallel = 4;
   auto one = [](int run) {
     std::mt19937 random(static_cast<unsigned>(22 + run));
+    std::unique_lock<std::mutex> lock(starting);
     Service service(e2e::jdk25Home(), run % 2 == 0);
     Child child = service.tree.start({"serve"}, baseEnv(""));
+    lock.unlock();
     const int kinds[] = {SIGHUP, SIGINT, SIGTERM};
     const int sig = kinds[random() % 3];
     // From the exec on (before it, the test's own child runs).
@@ -366,11 +373,13 @@ TEST(StopMoments, ARestartLoopWithOneRandomStopAlwaysEnds) {
     std::mt19937 random(static_cast<unsigned>(2026 + run));
     const std::string jdk =
         e2e::testInstallations()[static_cast<size_t>(run) % e2e::testInstallations().size()];
+    std::unique_lock<std::mutex> lock(starting);
     Service service(jdk, run % 2 == 0);
     // The restart code returned (a System.exit(3) that races the stop's own exit is the
     // application's choice to restart).
     Child child =
         service.tree.start({"restart", service.tree.path("counter"), "5", "100", "return"}, baseEnv(""));
+    lock.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 2500));
     child.signal(SIGTERM);
     const auto sent = Clock::now();
@@ -401,10 +410,22 @@ TEST(StopMoments, OfTwoSimultaneousStartsExactlyOneRuns) {
   constexpr int kPairs = 15;
   constexpr int kParallel = 3;
   auto pair = [](int run) {
+    std::unique_lock<std::mutex> lock(starting);
     Service service(e2e::testJdkHome(), true);
+    // Both held just before the pid file is taken, and let go within 0.1 ms of each other.
+    Env env = baseEnv("");
+    env.set("LD_PRELOAD", e2e::holdShimLibrary());
+    env.set("HOLD_SHIM_LINE", "Final validation of classpath");
+    env.set("HOLD_SHIM_RELEASE", service.tree.path("release"));
+    env.set("HOLD_SHIM_POLL_US", "100");
     std::vector<Child> children;
-    children.push_back(service.tree.start({"serve"}, baseEnv("")));
-    children.push_back(service.tree.start({"serve"}, baseEnv("")));
+    children.push_back(service.tree.start({"serve"}, env));
+    children.push_back(service.tree.start({"serve"}, env));
+    lock.unlock();
+    for (Child& child : children) {
+      child.waitUntil([&] { return e2e::contains(child.out(), "Final validation of classpath"); }, 60);
+    }
+    touch(service.tree.path("release"));
     std::string report;
     int running = -1;
     int refused = 0;
@@ -432,7 +453,12 @@ TEST(StopMoments, OfTwoSimultaneousStartsExactlyOneRuns) {
       e2e::RunResult first = child.wait(60);
       if (first.status != 0) report += "first: " + std::to_string(first.status) + first.err;
     }
-    if (running < 0) report += "none ran: " + children[0].err() + children[1].err();
+    if (running < 0) {
+      for (Child& child : children) {
+        e2e::RunResult r = child.wait(60);
+        report += "none ran: " + std::to_string(r.status) + "/" + std::to_string(r.signal) + " " + r.out + r.err;
+      }
+    }
     if (e2e::fileExists(service.pidFile())) report += "pid file left; ";
     (void)run;
     return std::make_pair(refused, report);

@@ -5,7 +5,9 @@
 //   HOLD_SHIM_EXEC=n      before the n-th exec of the run, counted in the file
 //                         HOLD_SHIM_COUNT across the run's process images; it writes
 //                         "hold shim: exec n" to standard error first
-// A hold lasts until the file HOLD_SHIM_RELEASE exists (at most 60 s).
+// A hold lasts until the file HOLD_SHIM_RELEASE exists (at most 60 s), looked for every
+// HOLD_SHIM_POLL_US microseconds (10 ms unless given): processes held alike are let go
+// within that time of each other.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <time.h>
@@ -28,8 +30,11 @@ WriteFn realWrite() {
 
 void hold() {
   const char* release = std::getenv("HOLD_SHIM_RELEASE");
-  for (int i = 0; i < 6000 && (release == nullptr || access(release, F_OK) != 0); ++i) {
-    timespec pause{.tv_sec = 0, .tv_nsec = 10'000'000};
+  const char* poll = std::getenv("HOLD_SHIM_POLL_US");
+  const long micros = poll != nullptr && std::atol(poll) > 0 ? std::atol(poll) : 10000;
+  const long rounds = 60'000'000 / micros;
+  for (long i = 0; i < rounds && (release == nullptr || access(release, F_OK) != 0); ++i) {
+    timespec pause{.tv_sec = 0, .tv_nsec = micros * 1000};
     nanosleep(&pause, nullptr);
   }
 }
