@@ -174,8 +174,6 @@ int32_t jsvCreateJVM() {
       hmdHoldStopsForCreation();
       created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
       const int held = hmdReleaseStopsAfterCreation();
-      // Not while the hold keeps the signals ignored: the VM would take them for ignored.
-      if (created >= 0 && !vmLeavesStopsToLauncher()) installVmStopHandlers();
       if (held != 0) {
         ut_tproda("Signal [%d] arrived while the VM was created", held);
         hmdRememberStop(held);
@@ -195,6 +193,10 @@ int32_t jsvCreateJVM() {
 
   code = jsvCheckJVM();
   if (code == 0) {
+    // Not while the creation hold kept the signals ignored: the VM would take them for
+    // ignored. Before the launcher's table, which replaces them (and keeps them as the
+    // handlers it replaced).
+    if (!vmLeavesStopsToLauncher()) installVmStopHandlers();
     if (std::optional<std::string> file = cfgGetExportEnv()) jsvWriteEnvironment(*file);
     code = hmdAfterCreateJVM();
   }
@@ -207,6 +209,9 @@ int32_t jsvDestroyJVM() {
     // Already so when main has returned; an interrupt counted since then stays counted.
     int32_t idle = kAbortIdle;
     abortPhase.compare_exchange_strong(idle, kAbortDestroying);
+    // From the end of main on a stop cancels a restart, also one the VM takes after it
+    // stopped dispatching signals.
+    hmdNoteStopsDuringDestruction();
     jvm->DestroyJavaVM();
     hmdServiceVMDestroyed();
     // The VM's own signal handlers now point at a destroyed VM: stop signals end the

@@ -117,6 +117,19 @@ void endSignalHandler(int signal) {
   errno = savedErrno;
 }
 
+// The handlers hmdNoteStopsDuringDestruction wrapped, per signal.
+std::array<struct sigaction, kLastSignal + 1> wrapped{};
+
+void noteAndChain(int signal, siginfo_t* info, void* context) {
+  hmdNoteStop(signal);
+  const struct sigaction& chained = wrapped[static_cast<size_t>(signal)];
+  if ((chained.sa_flags & SA_SIGINFO) != 0) {
+    if (chained.sa_sigaction != nullptr) chained.sa_sigaction(signal, info, context);
+  } else if (chained.sa_handler != SIG_DFL && chained.sa_handler != SIG_IGN) {
+    chained.sa_handler(signal);
+  }
+}
+
 void traceDroppedQuit() {
   if (quitDropped.exchange(false)) ut_tproda("Dropped signal [%d]: no VM to dump the stacks of", SIGQUIT);
 }
@@ -312,6 +325,23 @@ void hmdNoteStop(int signal) {
   uint32_t state = endState.load();
   while ((state & kStageBits) == kOpen || (state & kStageBits) == kExiting) {
     if (endState.compare_exchange_weak(state, state | (static_cast<uint32_t>(bit(signal)) << 8))) return;
+  }
+}
+
+void hmdNoteStopsDuringDestruction() {
+  for (int s : kStopSignals) {
+    if (s == SIGQUIT) continue;
+    struct sigaction current {};
+    if (sigaction(s, nullptr, &current) != 0) continue;
+    const bool function = (current.sa_flags & SA_SIGINFO) != 0
+                              ? current.sa_sigaction != nullptr
+                              : current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN;
+    if (!function || current.sa_handler == endSignalHandler) continue;
+    wrapped[static_cast<size_t>(s)] = current;
+    struct sigaction wrapper = current;
+    wrapper.sa_sigaction = noteAndChain;
+    wrapper.sa_flags = current.sa_flags | SA_SIGINFO;
+    sigaction(s, &wrapper, nullptr);
   }
 }
 
