@@ -106,9 +106,6 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
 // handled as during the destroy wait (explained, and the orderly stop started), so that
 // none falls into the gap before the destruction begins and is skipped.
 void mainEnded() {
-  // A stop from here on cancels a restart, also one the VM takes itself (its handler's
-  // shutdown can lose the race with the destruction that follows).
-  hmdNoteStopsDuringDestruction();
   setExitTarget(std::nullopt);
   int32_t idle = kAbortIdle;
   jsvAbortPhase().compare_exchange_strong(idle, kAbortDestroying);

@@ -68,7 +68,7 @@ int hmdTakeRememberedStop();
 // with 128 + the number of the first such signal.
 void hmdNoteStop(int signal);
 
-// From the end of main (and again before the VM's destruction): the stop signals' handlers (the VM's or the
+// Before the VM's destruction: the stop signals' handlers (the VM's or the
 // launcher's table's) are wrapped so that a delivery is also noted (hmdNoteStop): the VM stops dispatching
 // signals part-way through its destruction, and such a stop must still cancel a restart. hmdVmEnded replaces
 // the wrappers by the end handlers.
