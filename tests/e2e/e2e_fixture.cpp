@@ -284,7 +284,8 @@ RunResult Child::wait(int timeoutSeconds) {
 
 std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const std::string& jvmCfg) {
   const std::string lib = "jdk/jre/lib/" + testJdkArch();
-  for (const char* tool : {"java", "javac", "tnameserv"}) tree.writeFile(std::string("jdk/bin/") + tool, "#!/bin/sh\n", 0755);
+  for (const char* tool : {"java", "javac", "tnameserv"})
+    tree.writeFile(std::string("jdk/bin/") + tool, "#!/bin/sh\n", 0755);
   tree.writeFile(lib + "/jvm.cfg", jvmCfg);
   std::string bytes = readFile(library);
   tree.writeFile(lib + "/server/libjvm.so", bytes, 0755);
@@ -337,7 +338,12 @@ bool hasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
-std::string launcherBinary() { return LAUNCHER_BINARY; }
+// E2E_LAUNCHER_BINARY runs the tests against another build of the launcher (an older
+// commit's, to show that a test catches what it is about).
+std::string launcherBinary() {
+  const char* other = std::getenv("E2E_LAUNCHER_BINARY");
+  return other != nullptr && *other != '\0' ? other : LAUNCHER_BINARY;
+}
 std::string javaClassesDir() { return JAVA_CLASSES_DIR; }
 std::string propertyAgentJar() { return PROPERTY_AGENT_JAR; }
 std::string testJdkHome() { return TEST_JDK_HOME; }
@@ -356,6 +362,7 @@ std::string fakeJvmLibrary() { return FAKE_JVM_LIBRARY; }
 std::string fakeJvmDumpLibrary() { return FAKE_JVM_DUMP_LIBRARY; }
 std::string fakeJvmNoJniLibrary() { return FAKE_JVM_NOJNI_LIBRARY; }
 std::string fakeJvmForwardLibrary() { return FAKE_JVM_FORWARD_LIBRARY; }
+std::string holdShimLibrary() { return HOLD_SHIM_LIBRARY; }
 
 std::optional<uid_t> unprivilegedUid() {
   if (geteuid() != 0) return std::nullopt;

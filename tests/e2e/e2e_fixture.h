@@ -13,11 +13,11 @@
 namespace e2e {
 
 struct RunResult {
-  int status = -1;      // the exit status (0..255), or -1 when killed by a signal
-  int signal = 0;       // the signal that ended the process, if any
+  int status = -1;  // the exit status (0..255), or -1 when killed by a signal
+  int signal = 0;   // the signal that ended the process, if any
   bool timedOut = false;
-  std::string out;      // standard output
-  std::string err;      // standard error
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 // An environment for the child: a small clean base that tests add to or remove from.
@@ -36,11 +36,11 @@ class Env {
 };
 
 struct RunOptions {
-  std::optional<std::string> argv0;  // default: the launcher's full path
-  std::optional<std::string> cwd;    // default: the tree's root
+  std::optional<std::string> argv0;    // default: the launcher's full path
+  std::optional<std::string> cwd;      // default: the tree's root
   std::optional<std::string> program;  // file to execute; default: the launcher's full path
   int timeoutSeconds = 30;
-  std::optional<uid_t> uid;          // run as this user (the test must be root)
+  std::optional<uid_t> uid;                  // run as this user (the test must be root)
   std::optional<std::vector<gid_t>> groups;  // supplementary groups to start with (root only)
   std::optional<std::string> stdinText;
   std::vector<int> ignoredSignals;  // set to "ignore" in the child before exec, as nohup does
@@ -125,11 +125,12 @@ class AppTree {
 
 // A Java 1.4-style JDK at tree/jdk: bin/java, bin/javac and bin/tnameserv, the jvm.cfg,
 // and the stand-in VM library as server/libjvm.so (and its debug twin libjvm_g.so).
-std::string makeLegacyJdk(const AppTree& tree, const std::string& library, const std::string& jvmCfg = "-server KNOWN\n");
+std::string makeLegacyJdk(const AppTree& tree, const std::string& library,
+                          const std::string& jvmCfg = "-server KNOWN\n");
 
 // Runs any program with the given argv (argv[0] included).
-RunResult runProgram(const std::string& program, const std::vector<std::string>& argv,
-                     const Env& env, const RunOptions& options);
+RunResult runProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
+                     const RunOptions& options);
 Child startProgram(const std::string& program, const std::vector<std::string>& argv, const Env& env,
                    const RunOptions& options);
 
@@ -166,6 +167,8 @@ std::string fakeJvmNoJniLibrary();
 // FAKE_JVM_STALL_AFTER=n, blocks the (n+1)th CallStaticLongMethod of a daemon-attached
 // thread for ever.
 std::string fakeJvmForwardLibrary();
+// The library that holds the launcher at a moment of its life (tests/shim/hold_shim.cpp).
+std::string holdShimLibrary();
 
 // The uid of an unprivileged user for non-root cases (nobody), when running as root.
 std::optional<uid_t> unprivilegedUid();

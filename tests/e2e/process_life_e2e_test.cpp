@@ -33,7 +33,6 @@ namespace {
 const std::string kJdk = e2e::testJdkHome();
 const std::string kJdk25 = e2e::jdk25Home();
 
-
 Env traced() { return Env().set("UTRACE", "-p"); }
 
 // An application tree running the class on the installation, with an exported
@@ -42,7 +41,8 @@ struct LifeTree {
   AppTree tree;
   LifeTree(const std::string& mainClass, const std::string& jdk, const std::string& more) {
     tree.copyClasses();
-    tree.writeConfig("javahome " + jdk + "\nmainclass " + mainClass + "\naddpath ../classes\nexportenv\n" + more);
+    tree.writeConfig("javahome " + jdk + "\nmainclass " + mainClass + "\naddpath ../classes\nexportenv\n" +
+                     more);
   }
 };
 
@@ -116,8 +116,8 @@ bool handlersArmed(pid_t pid) {
   const size_t at = status.find("SigCgt:");
   if (at == std::string::npos) return false;
   const unsigned long long caught = std::stoull(status.substr(at + 7, 17), nullptr, 16);
-  const unsigned long long four = (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGQUIT - 1)) |
-                                  (1ULL << (SIGTERM - 1));
+  const unsigned long long four =
+      (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGQUIT - 1)) | (1ULL << (SIGTERM - 1));
   return (caught & four) == four;
 }
 
@@ -130,18 +130,19 @@ TEST(ProcessLife, ClosedStandardDescriptorsKeepTheSignalsWorking) {
     SCOPED_TRACE(jdk);
     LifeTree app("PlainServer", jdk, "options handleexit\n");
     const std::string info = app.tree.path("info");
-    Child child = e2e::startProgram("/bin/sh",
-                                    {"sh", "-c", "exec 0<&- 1>&- 2>&-; exec \"$0\" \"$@\"",
-                                     app.tree.launcher(), info, "noisy"},
-                                    Env(), e2e::RunOptions());
+    Child child = e2e::startProgram(
+        "/bin/sh",
+        {"sh", "-c", "exec 0<&- 1>&- 2>&-; exec \"$0\" \"$@\"", app.tree.launcher(), info, "noisy"}, Env(),
+        e2e::RunOptions());
     std::optional<ServerInfo> server = waitForServer(info);
     ASSERT_TRUE(server) << "the server never listened";
     EXPECT_TRUE(canConnect(server->port));
     EXPECT_TRUE(e2e::fileExists(server->exported));
     // Nothing the launcher or the VM opened took the place of a standard descriptor.
     for (int fd = 0; fd <= 2; ++fd) {
-      EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(child.pid()) + "/fd/" + std::to_string(fd)),
-                "/dev/null")
+      EXPECT_EQ(
+          std::filesystem::read_symlink("/proc/" + std::to_string(child.pid()) + "/fd/" + std::to_string(fd)),
+          "/dev/null")
           << fd;
     }
     ASSERT_TRUE(child.signal(SIGTERM));
@@ -217,8 +218,8 @@ TEST(ProcessLife, StopSignalAfterTheVMsEndIsNotLost) {
   const bool have25 = e2e::testInstallations().size() > 1;
   for (const Case& c : cases) {
     if (c.release25 && !have25) continue;
-    SCOPED_TRACE(std::string(c.handleExit ? "handleexit" : "no handleexit") + (c.release25 ? ", 25" : ", 17") +
-                 ", signal " + std::to_string(c.signal));
+    SCOPED_TRACE(std::string(c.handleExit ? "handleexit" : "no handleexit") +
+                 (c.release25 ? ", 25" : ", 17") + ", signal " + std::to_string(c.signal));
     LifeTree app("LifeApp", c.release25 ? kJdk25 : kJdk,
                  std::string(c.handleExit ? "options handleexit\n" : "") + "usageonexit 5\n");
     const std::string counter = app.tree.path("counter");
@@ -241,9 +242,11 @@ TEST(ProcessLife, StopSignalAfterTheVMsEndIsNotLost) {
   }
 }
 
-// A signal that arrives while the VM is being created (the agent holds it), before the
-// launcher's handlers exist, removes the exported file and ends the process with
-// 128 + its number; one the launcher was started with ignored stays ignored.
+// A stop signal that arrives while the VM is being created (the agent holds it), before
+// the launcher's handlers exist, waits for the VM to be up: the application is not
+// started, the exported file is removed and the process ends with 128 + its number, on
+// both releases (the one without -Xrs would otherwise run its own half-made shutdown). A
+// quit is dropped; one the launcher was started with ignored stays ignored.
 TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
   for (const std::string& jdk : e2e::testInstallations()) {
     LifeTree app("LifeApp", jdk, "options handleexit\n");
@@ -255,11 +258,7 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
                         Env(), e2e::RunOptions());
     ASSERT_EQ(packed.status, 0) << packed.err;
     app.tree.writeConfig(e2e::readFile(app.tree.path("bin/app.config")) + "vmparam -javaagent:" + jar + "\n");
-    // The VM without a stack-dump entry (no -Xrs) has its own handlers in place while it
-    // is created, and drops what arrives then; only the ignored case applies to it.
-    std::vector<int> stops = {SIGHUP, SIGINT, SIGTERM, SIGQUIT};
-    if (jdk != kJdk) stops.clear();
-    for (int sig : stops) {
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) {
       SCOPED_TRACE(jdk + ", signal " + std::to_string(sig));
       Child child = app.tree.start({app.tree.path("counter"), "plain"}, traced());
       ASSERT_TRUE(child.waitForLine("agent ready")) << child.out() << child.err();
@@ -267,10 +266,11 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
       ASSERT_FALSE(exported.empty());
       EXPECT_TRUE(e2e::fileExists(exported.back()));
       ASSERT_TRUE(child.signal(sig));
+      if (sig == SIGQUIT) child.write("go\n");
       e2e::RunResult r = child.wait(60);
       EXPECT_EQ(r.signal, 0);
-      EXPECT_EQ(r.status, 128 + sig) << r.err;
-      EXPECT_FALSE(e2e::hasLine(r.out, "generation 1"));
+      EXPECT_EQ(r.status, sig == SIGQUIT ? 2 : 128 + sig) << r.err;
+      EXPECT_EQ(e2e::hasLine(r.out, "generation 1"), sig == SIGQUIT) << r.out;
       expectNothingLeft(app.tree, exported);
     }
     // Started with terminate ignored: it stays ignored, and the application runs.
@@ -323,27 +323,34 @@ TEST(ProcessLife, ServersWithoutAnExitMethodStopOnOneTerm) {
 }
 
 // A shutdown hook that never ends keeps the orderly stop from finishing: the second
-// interrupt still forces the exit, as the first one's message promises.
+// interrupt still forces the exit, as the first one's message promises, whether main has
+// returned (the destroy wait) or still blocks (the stop became System.exit(130)).
 TEST(ProcessLife, SecondInterruptForcesTheExitWhenTheOrderlyStopHangs) {
+  const std::string forcing =
+      "Forcing process exit before orderly shutdown is complete.\n"
+      "Suggest you check carefully that all child processes have completed and all databases "
+      "are consistent.\n";
   for (const std::string& jdk : e2e::testInstallations()) {
-    SCOPED_TRACE(jdk);
-    LifeTree app("PlainServer", jdk, "options handleexit\n");
-    const std::string info = app.tree.path("info");
-    Child child = app.tree.start({info, "stuck"}, traced());
-    std::optional<ServerInfo> server = waitForServer(info);
-    ASSERT_TRUE(server) << child.out() << child.err();
-    ASSERT_TRUE(child.waitForLine("Returned from main class with status 0")) << child.out();
-    ASSERT_TRUE(child.signal(SIGINT));
-    ASSERT_TRUE(child.waitForLine("hook hangs")) << child.out() << child.err();
-    ASSERT_TRUE(child.signal(SIGINT));
-    e2e::RunResult r = child.wait(60);
-    EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_TRUE(e2e::hasLine(r.out, noExitMethod(130))) << r.out;
-    EXPECT_EQ(r.err, kWaiting +
-                         "Forcing process exit before orderly shutdown is complete.\n"
-                         "Suggest you check carefully that all child processes have completed and all databases "
-                         "are consistent.\n");
-    expectNothingLeft(app.tree, {server->exported});
+    for (const std::string shape : {"stuck", "stuck-blocking"}) {
+      SCOPED_TRACE(jdk + ", " + shape);
+      LifeTree app("PlainServer", jdk, "options handleexit\n");
+      const std::string info = app.tree.path("info");
+      Child child = app.tree.start({info, shape}, traced());
+      std::optional<ServerInfo> server = waitForServer(info);
+      ASSERT_TRUE(server) << child.out() << child.err();
+      if (shape == "stuck") {
+        ASSERT_TRUE(child.waitForLine("Returned from main class with status 0")) << child.out();
+      }
+      ASSERT_TRUE(child.signal(SIGINT));
+      ASSERT_TRUE(child.waitForLine("hook hangs")) << child.out() << child.err();
+      ASSERT_TRUE(child.waitForLine("Reinstated Signal Handler")) << child.out() << child.err();
+      ASSERT_TRUE(child.signal(SIGINT));
+      e2e::RunResult r = child.wait(60);
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_TRUE(e2e::hasLine(r.out, noExitMethod(130))) << r.out;
+      EXPECT_EQ(r.err, (shape == "stuck" ? kWaiting : std::string()) + forcing);
+      expectNothingLeft(app.tree, {server->exported});
+    }
   }
 }
 
@@ -380,7 +387,8 @@ TEST(ProcessLife, StormOfSignalsAcrossWholeLivesGivesOnlyDefinedOutcomes) {
 
   for (int first = 0; first < kRuns; first += kParallel) {
     std::vector<std::future<e2e::RunResult>> runs;
-    for (int run = first; run < first + kParallel; ++run) runs.push_back(std::async(std::launch::async, one, run));
+    for (int run = first; run < first + kParallel; ++run)
+      runs.push_back(std::async(std::launch::async, one, run));
     for (int i = 0; i < kParallel; ++i) {
       e2e::RunResult r = runs[static_cast<size_t>(i)].get();
       SCOPED_TRACE("run " + std::to_string(first + i));

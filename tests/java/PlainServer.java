@@ -12,7 +12,8 @@ import java.nio.file.StandardCopyOption;
 // file its first argument names once it listens. The second argument is its shape:
 // "blocking" serves on the main thread, "returning" leaves a non-daemon listener thread
 // and returns from main, "stuck" does the same with a shutdown hook that never ends,
-// "noisy" writes many lines to standard error first and blocks.
+// "stuck-blocking" serves on the main thread with such a hook, "noisy" writes many lines
+// to standard error first and blocks.
 public class PlainServer {
   public static void main(String[] args) throws Exception {
     String shape = args[1];
@@ -21,7 +22,7 @@ public class PlainServer {
     }
     ServerSocket server = new ServerSocket(0, 50, InetAddress.getLoopbackAddress());
     Runtime.getRuntime().addShutdownHook(new Thread(() -> {
-      if (shape.equals("stuck")) {
+      if (shape.startsWith("stuck")) {
         System.out.println("hook hangs");
         System.out.flush();
         while (true) {

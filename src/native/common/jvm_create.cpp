@@ -12,6 +12,7 @@
 
 #include "app_arguments.h"
 #include "exit_codes.h"
+#include "jni_support.h"
 #include "jvm_discovery.h"
 #include "jvm_interface.h"
 #include "jvm_options.h"
@@ -72,8 +73,8 @@ JavaVMInitArgs createArgs{};
 
 const JavaVMInitArgs& argsWithPrintHook() {
   createOptions.clear();
-  createOptions.push_back(
-      JavaVMOption{.optionString = const_cast<char*>("vfprintf"), .extraInfo = reinterpret_cast<void*>(printForVM)});
+  createOptions.push_back(JavaVMOption{.optionString = const_cast<char*>("vfprintf"),
+                                       .extraInfo = reinterpret_cast<void*>(printForVM)});
   createOptions.insert(createOptions.end(), options.begin(), options.end());
   createArgs = JVMInitArgs;
   createArgs.nOptions = static_cast<jint>(createOptions.size());
@@ -113,6 +114,37 @@ void traceInitArgs() {
   }
 }
 
+// Whether the VM leaves the stop signals to the launcher (-Xrs).
+bool vmLeavesStopsToLauncher() {
+  for (const std::string& text : optionTexts) {
+    if (text == "-Xrs") return true;
+  }
+  return false;
+}
+
+// A VM that handles the stop signals itself installs its handlers while it starts; the
+// creation hold kept the signals ignored then, so that a stop could not run the VM's
+// shutdown half-way through its start. Now that it is up they are installed as it would
+// have: its handlers are set up afresh.
+void installVmStopHandlers() {
+  LocalRef<jclass> terminator(env, env->FindClass("java/lang/Terminator"));
+  jfieldID handler =
+      terminator ? env->GetStaticFieldID(terminator.get(), "handler", "Ljdk/internal/misc/Signal$Handler;")
+                 : nullptr;
+  jmethodID setup = handler != nullptr ? env->GetStaticMethodID(terminator.get(), "setup", "()V") : nullptr;
+  if (setup == nullptr) {
+    env->ExceptionClear();
+    ut_tproda("The VM's stop signal handlers could not be set up; a stop signal ends the process");
+    return;
+  }
+  env->SetStaticObjectField(terminator.get(), handler, nullptr);
+  env->CallStaticVoidMethod(terminator.get(), setup);
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    ut_tproda("The VM's stop signal handlers could not be set up; a stop signal ends the process");
+  }
+}
+
 }  // namespace
 
 JavaVM* jsvGetJavaVM() { return jvm; }
@@ -137,7 +169,15 @@ int32_t jsvCreateJVM() {
     jint created = -1;
     if (!creationFailed && functions.createJavaVM != nullptr) {
       JavaVMInitArgs args = argsWithPrintHook();
+      // A stop during the creation waits for the VM to be up (never its half-made
+      // shutdown), and is then acted on: the application is not started.
+      hmdHoldStopsForCreation();
       created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
+      const int held = hmdReleaseStopsAfterCreation();
+      if (held != 0) {
+        ut_tproda("Signal [%d] arrived while the VM was created", held);
+        hmdRememberStop(held);
+      }
     }
     if (created < 0) {
       creationFailed = true;
@@ -153,6 +193,10 @@ int32_t jsvCreateJVM() {
 
   code = jsvCheckJVM();
   if (code == 0) {
+    // Not while the creation hold kept the signals ignored: the VM would take them for
+    // ignored. Before the launcher's table, which replaces them (and keeps them as the
+    // handlers it replaced).
+    if (!vmLeavesStopsToLauncher()) installVmStopHandlers();
     if (std::optional<std::string> file = cfgGetExportEnv()) jsvWriteEnvironment(*file);
     code = hmdAfterCreateJVM();
   }
@@ -165,6 +209,9 @@ int32_t jsvDestroyJVM() {
     // Already so when main has returned; an interrupt counted since then stays counted.
     int32_t idle = kAbortIdle;
     abortPhase.compare_exchange_strong(idle, kAbortDestroying);
+    // From the end of main on a stop cancels a restart, also one the VM takes after it
+    // stopped dispatching signals.
+    hmdNoteStopsDuringDestruction();
     jvm->DestroyJavaVM();
     hmdServiceVMDestroyed();
     // The VM's own signal handlers now point at a destroyed VM: stop signals end the

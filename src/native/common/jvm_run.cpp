@@ -16,12 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "config_options.h"
 #include "exit_codes.h"
 #include "jni_support.h"
 #include "jvm_service.h"
 #include "jvm_state.h"
-#include "config_options.h"
 #include "launch_settings.h"
+#include "process_end.h"
 #include "service_notify.h"
 #include "supervision.h"
 #include "startup_cache.h"
@@ -56,7 +57,8 @@ bool classIsAbsent(JNIEnv* env, const std::string& slashed) {
     jmethodID getMessage =
         throwable ? env->GetMethodID(throwable.get(), "getMessage", "()Ljava/lang/String;") : nullptr;
     LocalRef<jstring> message(
-        env, getMessage != nullptr ? static_cast<jstring>(env->CallObjectMethod(pending.get(), getMessage)) : nullptr);
+        env, getMessage != nullptr ? static_cast<jstring>(env->CallObjectMethod(pending.get(), getMessage))
+                                   : nullptr);
     if (message) {
       const char* text = env->GetStringUTFChars(message.get(), nullptr);
       if (text != nullptr) {
@@ -77,7 +79,8 @@ void reportMissingClassPath() {
   if (missing.empty()) return;
   std::string list;
   for (const std::string& entry : missing) list += (list.empty() ? "" : ", ") + entry;
-  std::fprintf(stderr, "Class path entries that do not exist were left out: %.*s\n", ut_textLimit(), list.c_str());
+  std::fprintf(stderr, "Class path entries that do not exist were left out: %.*s\n", ut_textLimit(),
+               list.c_str());
 }
 
 void setExitTarget(std::optional<ExitTarget> target) {
@@ -93,8 +96,7 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
     jsvClearException(env);
     return kExitSuccess;
   }
-  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", ut_textLimit(),
-            entryClass.c_str());
+  ut_tproda("Calling exitStatus class 'static int %.*s.getExitStatus()'", ut_textLimit(), entryClass.c_str());
   int32_t status = env->CallStaticIntMethod(cls, getExitStatus);
   if (jsvDescribeException(env)) status = kExitFailure;
   internalExitCode = status;
@@ -174,6 +176,18 @@ int32_t jsvRunService(const std::string& className, const std::string& method, c
   if (!exitClass.empty()) {
     setExitTarget(
         ExitTarget{.className = exitClass, .method = exitMethod, .configured = cfgIsExitClassConfigured()});
+  }
+  // A stop that came before the exit method could be called (during the creation, or
+  // before the target was set): the application is not started, and no restart follows.
+  if (const int stop = hmdTakeRememberedStop()) {
+    {
+      std::lock_guard<std::mutex> lock(exitTargetMutex);
+      exitTarget.reset();
+    }
+    entryClass.clear();
+    hmdNoteStop(stop);
+    ut_tproda("Signal [%d] came before the application started; it is not started", stop);
+    return 128 + stop;
   }
   int32_t code = jsvStartApp(args);
   setExitTarget(std::nullopt);

@@ -31,11 +31,17 @@
 
 namespace {
 
+// Set once the launcher has turned a stop into System.exit(128 + n): the exit waits for
+// the shutdown hooks, and the next interrupt forces the process down, as in the destroy
+// wait.
+std::atomic<bool> systemExitStarted{false};
+
 // System.exit(128 + signal) on the attached thread; it returns only when the VM refuses.
-void stopWithSystemExit(JNIEnv* env, int32_t signal) {
+void callSystemExit(JNIEnv* env, int32_t signal) {
   LocalRef<jclass> system(env, env->FindClass("java/lang/System"));
   jmethodID exitMethod = system ? env->GetStaticMethodID(system.get(), "exit", "(I)V") : nullptr;
-  if (exitMethod != nullptr) env->CallStaticVoidMethod(system.get(), exitMethod, static_cast<jint>(128 + signal));
+  if (exitMethod != nullptr)
+    env->CallStaticVoidMethod(system.get(), exitMethod, static_cast<jint>(128 + signal));
   jsvDescribeException(env);
 }
 
@@ -52,6 +58,37 @@ void sayNoExitMethod(const ExitTarget& target, const std::string& line) {
 // The dotted name as it goes into a line, cut where a trace line cuts it.
 std::string shown(const std::string& text, int position = 0) {
   return text.substr(0, static_cast<size_t>(ut_textLimit(position)));
+}
+
+void systemExitOnAttachedThread(int32_t signal) {
+  JavaVM* vm = jsvGetJavaVM();
+  if (vm == nullptr) return;
+  AttachedThread attached(vm);
+  if (attached.env() != nullptr) callSystemExit(attached.env(), signal);
+}
+
+// On a thread of its own, so that the signal's handling re-arms while the hooks run.
+void stopWithSystemExit(JNIEnv*, int32_t signal) {
+  systemExitStarted = true;
+  try {
+    std::thread(systemExitOnAttachedThread, signal).detach();
+  } catch (const std::system_error&) {
+    systemExitOnAttachedThread(signal);
+  }
+}
+
+[[noreturn]] void forceExit() {
+  // exit() run by two threads at once is undefined: the main thread, the exit hook and
+  // any other interrupt leave the end to this one.
+  hmdClaimEnd();
+  jsvAbortPhase().store(kAbortForcing);
+  jscDiscardCache();
+  std::fputs("Forcing process exit before orderly shutdown is complete.\n", stderr);
+  std::fputs(
+      "Suggest you check carefully that all child processes have completed and all databases are "
+      "consistent.\n",
+      stderr);
+  hmdEndProcess(1);
 }
 
 void callExitMethod(const ExitTarget& target, bool flag, int32_t signal) {
@@ -102,15 +139,14 @@ void stopAfterMain(bool flag, int32_t signal) {
     callExitMethod(*target, flag, signal);
     return;
   }
-  JavaVM* vm = jsvGetJavaVM();
-  if (vm == nullptr) return;
-  AttachedThread attached(vm);
-  if (attached.env() != nullptr) stopWithSystemExit(attached.env(), signal);
+  stopWithSystemExit(nullptr, signal);
 }
 
 }  // namespace
 
 bool jsvAbortService(bool flag, int32_t signal) {
+  // The stop already turned into System.exit, which waits for the hooks: this one forces.
+  if (signal != 0 && systemExitStarted.load()) forceExit();
   if (std::optional<ExitTarget> target = jsvGetExitTarget()) {
     hmdServiceStopBegins();
     callExitMethod(*target, flag, signal);
@@ -130,6 +166,8 @@ bool jsvAbortService(bool flag, int32_t signal) {
     const int32_t next = phase == kAbortDestroying ? kAbortInterrupted : kAbortForcing;
     if (abortPhase.compare_exchange_weak(phase, next)) break;
   }
+  // From the end of main on, a stop cancels a restart.
+  if (signal != 0) hmdNoteStop(signal);
   if (phase == kAbortDestroying) {
     hmdServiceStopBegins();
     std::fputs("Shutdown is waiting for all threads to complete. Patience is recommended.\n", stderr);
@@ -145,16 +183,7 @@ bool jsvAbortService(bool flag, int32_t signal) {
     }
     return true;
   }
-  // exit() run by two threads at once is undefined: the main thread, the exit hook and
-  // any other interrupt leave the end to this one.
-  hmdClaimEnd();
-  jscDiscardCache();
-  std::fputs("Forcing process exit before orderly shutdown is complete.\n", stderr);
-  std::fputs(
-      "Suggest you check carefully that all child processes have completed and all databases are "
-      "consistent.\n",
-      stderr);
-  hmdEndProcess(1);
+  forceExit();
 }
 
 void jsvDumpAllStacks() {

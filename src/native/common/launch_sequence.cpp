@@ -40,10 +40,10 @@
 #include "launcher_location.h"
 #include "option_directives.h"
 #include "path_list.h"
-#include "service_notify.h"
-#include "startup_cache.h"
 #include "process_end.h"
+#include "service_notify.h"
 #include "signals.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -280,13 +280,26 @@ void japStop(bool flag) { jsvAbortService(flag); }
 namespace {
 
 // A stop signal: the orderly stop while the VM runs; once the VM is gone, the end of the
-// process with 128 + the signal's number (a pending restart is cancelled).
+// process with 128 + the signal's number (a pending restart is cancelled). Before the
+// application can be stopped it is remembered: the main thread does not start it, or,
+// if the exit method has become callable meanwhile, it is called now.
 void stopForSignal(int32_t signal) {
-  if (!jsvAbortService(true, signal) && hmdVmHasEnded()) hmdEndBySignal(signal);
+  if (jsvAbortService(true, signal)) return;
+  if (hmdVmHasEnded()) {
+    hmdEndBySignal(signal);
+    return;
+  }
+  hmdRememberStop(signal);
+  ut_tproda("Signal [%d] held until the application can be stopped", signal);
+  if (jsvGetExitTarget()) {
+    if (const int stop = hmdTakeRememberedStop()) jsvAbortService(true, stop);
+  }
 }
 
 }  // namespace
 
-SignalActions japSignalActions() { return SignalActions{.stop = stopForSignal, .dumpStacks = japDumpAllStacks}; }
+SignalActions japSignalActions() {
+  return SignalActions{.stop = stopForSignal, .dumpStacks = japDumpAllStacks};
+}
 
 void japDumpAllStacks() { jsvDumpAllStacks(); }

@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,6 +103,8 @@ int32_t checkForRestart(int32_t code, bool reexecFlag) {
   bool reexec = (code == 0 && reexecFlag) || (code != 0 && code == restartCode);
   if (!reexec) return code;
   if (!(code == 0 && reexecFlag) && !hmdSupervisionBeforeRestart(code)) return code;
+  // The new image's variables are this thread's to set from here on.
+  hmdClaimEnd();
 
   ut_tproda("Reset CWD to '%.*s'", ut_textLimit(),
             original_workingdir ? original_workingdir->c_str() : "(null)");
@@ -144,6 +147,10 @@ void JVMExitHandler(int32_t status) {
   japTerm();
   ut_tproda("VM exited with java.lang.System.exit(%d)", status);
   if (jsvIgnoreVMExitCode()) {
+    // Main has returned: an exit with 128 + a stop signal's number is the VM's own stop
+    // during the destruction, and a stop from the end of main on cancels a restart.
+    if (status == 128 + SIGHUP || status == 128 + SIGINT || status == 128 + SIGTERM)
+      hmdNoteStop(status - 128);
     status = jsvInternalExitCode();
     ut_tproda("Using return code (%d) from main class to determine restart", status);
   }
@@ -171,6 +178,9 @@ int launcherMain(int argc, char** argv) {
   jscTakeEnvironment();
   hmdSupervisionTakeEnvironment(restartInPlace);
   hmdSetEndListener(atProcessEnd);
+  // From here a stop ends the process with every end duty: the pid file named by a
+  // re-execution is registered and the notification socket prepared.
+  hmdAcceptStops();
 
   if (std::atexit(atExitHandler) != 0) {
     std::fputs("Warning: Failed to register atexit() handler\n", stdout);

@@ -3,18 +3,27 @@
 // two-interrupt rule, a stop signal before the VM exists or after it has ended, and every
 // re-execution. The first thread to get here ends the process; any other waits for it.
 //
-//   start ------- VM created ------- VM ended ------- end (exit, re-exec or signal)
-//   stop signals: end, 128+n   VM or launcher table   end, 128+n (quit: nothing)
+//   start --- own variables taken --- VM creation --- main --- main ended --- VM ended --- end
+//   held       end, 128+n (every duty)  held, acted on   exit     stop; cancels   end, 128+n
+//                                        once it is up   method   a restart
+//   quit: dropped (traced) while no VM exists; the VM's or the table's while it does
+// A stop is never only noted: one that nothing can act on yet is remembered
+// (hmdRememberStop) and taken at the first moment that can (hmdTakeRememberedStop).
 #pragma once
 
 #include <signal.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // First thing at start: gives closed standard descriptors /dev/null, records the signal
-// dispositions and mask the process was started with, and arms the end handlers.
+// dispositions and mask the process was started with, and arms the end handlers. The
+// stop signals stay held (a stop that crossed a re-execution included) until
+// hmdAcceptStops, once the launcher's own variables (pid file, notification socket) are
+// taken, so that such a stop ends the process with every end duty done.
 void hmdProcessStart();
+void hmdAcceptStops();
 // The main thread's VM has been destroyed: from now on a stop signal ends the process.
 void hmdVmEnded();
 bool hmdVmHasEnded();
@@ -43,6 +52,33 @@ class StopSignalsHeld {
   sigset_t previous_;
 };
 
+// Held across the VM's creation on the creating thread, and so on every thread the VM
+// starts meanwhile: the stop signals not kept ignored are blocked and set to "ignore", so
+// that a VM that installs handlers of its own neither takes them nor unblocks them while
+// it starts; a stop that arrives waits. The release puts the dispositions back and
+// returns the stop signal that arrived meanwhile (0: none), taken, before it unblocks.
+void hmdHoldStopsForCreation();
+int hmdReleaseStopsAfterCreation();
+
+// A stop that nothing can act on yet (the application has not started): remembered until
+// the first moment that can. Exactly one taker gets it; 0 when there is none.
+void hmdRememberStop(int signal);
+int hmdTakeRememberedStop();
+// A stop from the end of main on: a restart is cancelled and the process ends instead,
+// with 128 + the number of the first such signal.
+void hmdNoteStop(int signal);
+
+// Before the VM's destruction: the stop signals' handlers (the VM's or the
+// launcher's table's) are wrapped so that a delivery is also noted (hmdNoteStop): the VM stops dispatching
+// signals part-way through its destruction, and such a stop must still cancel a restart. hmdVmEnded replaces
+// the wrappers by the end handlers.
+void hmdNoteStopsDuringDestruction();
+
+// Called in signal context when a stop signal ends the process, before the files are
+// removed and _exit: for what the service manager must hear of every end. Must be
+// async-signal-safe.
+void hmdSetSignalEndNotice(void (*notice)(int32_t status));
+
 // Called once, on the ending thread, just before the process ends with the status or
 // is replaced by a new image (status -1). For work that has to happen at every end.
 void hmdSetEndListener(void (*listener)(int32_t status, bool reexec));
@@ -61,8 +97,16 @@ void hmdEndBySignal(int signal);
 // Whether a stop signal was noted while a thread owns the end: the owner's re-execution
 // will end the process with it instead.
 bool hmdStopNoted();
+// A variable for the image the next re-execution starts, set in the list its environment
+// is built from (this process's environment with these set), never with setenv: other
+// threads of a VM may read the environment meanwhile. Only the thread that ends the
+// process calls it (after hmdClaimEnd).
+void hmdReexecVariable(const std::string& name, const std::string& value);
+// The environment list the re-execution would give the new image now ("NAME=value").
+std::vector<std::string> hmdReexecEnvironment();
 // Replaces the process by the file with the argument vector, with the signal dispositions
-// and mask the process was started with. Returns the errno of a failed exec.
+// and mask the process was started with, and the environment built from this process's
+// and the re-execution's variables. Returns the errno of a failed exec.
 int hmdReexec(const char* file, char** argv);
 // Removes the registered files; safe in signal context.
 void hmdRemoveFilesAtEnd();

@@ -923,8 +923,8 @@ void jscTakeEnvironment() {
 }
 
 void jscHandToReexec() {
-  if (!noticedState.empty()) ::setenv(kNoticeVariable, noticedState.c_str(), 1);
-  if (retryWithout) ::setenv(kWithoutVariable, "1", 1);
+  if (!noticedState.empty()) hmdReexecVariable(kNoticeVariable, noticedState);
+  if (retryWithout) hmdReexecVariable(kWithoutVariable, "1");
 }
 
 bool jscRetryWithoutCache() {

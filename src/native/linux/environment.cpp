@@ -14,6 +14,7 @@
 #include "jvm_library.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
+#include "process_end.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -78,8 +79,8 @@ void hmdHandToReexec() {
   // The library path this process completed is still complete: a restart as root need not
   // re-execute once more, and takes the variable out again before its own VM.
   if (envCheckedRemoved && std::getenv(kReexecMarker) == nullptr) {
-    ::setenv(kEnvChecked, "true", 1);
-    ::setenv(kReexecMarker, kEnvChecked, 1);
+    hmdReexecVariable(kEnvChecked, "true");
+    hmdReexecVariable(kReexecMarker, kEnvChecked);
   }
 }
 

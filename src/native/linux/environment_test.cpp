@@ -16,6 +16,7 @@
 #include "jvm_discovery.h"
 #include "jvm_library.h"
 #include "jvm_options.h"
+#include "process_end.h"
 #include "test_support.h"
 
 namespace {
@@ -73,6 +74,15 @@ TEST_F(Environment, RootFirstPassStartsFromEmptyPath) {
   // A restart gets it back, marked as the launcher's, so that it needs no re-exec and
   // takes the variable out again.
   hmdHandToReexec();
+  // What the new image finds: the list the re-execution builds, not this environment.
+  EXPECT_EQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), nullptr);
+  for (const std::string& entry : hmdReexecEnvironment()) {
+    if (entry.rfind("LAUNCHER_", 0) == 0) {
+      const size_t at = entry.find('=');
+      ::setenv(entry.substr(0, at).c_str(), entry.substr(at + 1).c_str(), 1);
+    }
+  }
+  hmdProcessEndReset();
   EXPECT_STREQ(std::getenv("LAUNCHER_ENV_CHECKED"), "true");
   EXPECT_STREQ(std::getenv("LAUNCHER_LIBRARY_PATH_REEXEC"), "LAUNCHER_ENV_CHECKED");
   hmdTakeReexecMarker();

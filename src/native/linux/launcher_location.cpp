@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "process_end.h"
 #include "string_helpers.h"
 #include "trace.h"
 
@@ -135,7 +136,8 @@ bool hmdSetLauncherLocation(std::string_view resolvedName, std::string& homeOut)
 }
 
 bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
-  if (std::optional<std::string> handed = takeHandedLocation()) return hmdSetLauncherLocation(*handed, homeOut);
+  if (std::optional<std::string> handed = takeHandedLocation())
+    return hmdSetLauncherLocation(*handed, homeOut);
   std::string candidate;
   if (argv0.find('/') != std::string_view::npos) {
     candidate = cut(std::string(argv0), kMaxPath);
@@ -153,7 +155,7 @@ bool hmdSetApplicationHome(std::string_view argv0, std::string& homeOut) {
 }
 
 void hmdHandLocationToReexec() {
-  if (fullLauncherFileName) ::setenv(kLocationMarker, fullLauncherFileName->c_str(), 1);
+  if (fullLauncherFileName) hmdReexecVariable(kLocationMarker, *fullLauncherFileName);
 }
 
 void hmdSetFullLauncherFileName(std::string_view text) {

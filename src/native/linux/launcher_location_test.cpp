@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "process_end.h"
 #include "test_support.h"
 #include "trace.h"
 
@@ -95,8 +97,8 @@ TEST(LauncherLocation, BareNameIsSearchedOnPath) {
   // A directory and a non-executable file of that name come first and are passed over.
   tree.dir("first/server");
   std::ofstream(tree.dir("second") + "/server") << "not a program";
-  std::string path = "/nonexistent::" + tree.root() + "/first:" + tree.root() + "/second:" +
-                     tree.root() + "/opt/app/bin";
+  std::string path =
+      "/nonexistent::" + tree.root() + "/first:" + tree.root() + "/second:" + tree.root() + "/opt/app/bin";
   setenv("PATH", path.c_str(), 1);
   std::string home;
   EXPECT_TRUE(hmdSetApplicationHome("server", home));
@@ -180,6 +182,11 @@ TEST(LauncherLocation, ReexecTakesTheHandedFileWhenItIsTheRunningOne) {
   std::string home;
   hmdSetLauncherLocation(running, home);
   hmdHandLocationToReexec();
+  EXPECT_EQ(getenv("LAUNCHER_REEXEC_FILE"), nullptr) << "set only in the re-execution's list";
+  const std::vector<std::string> handed = hmdReexecEnvironment();
+  hmdProcessEndReset();
+  ASSERT_NE(std::find(handed.begin(), handed.end(), "LAUNCHER_REEXEC_FILE=" + running), handed.end());
+  setenv("LAUNCHER_REEXEC_FILE", running.c_str(), 1);
   ASSERT_NE(getenv("LAUNCHER_REEXEC_FILE"), nullptr);
   EXPECT_EQ(std::string(getenv("LAUNCHER_REEXEC_FILE")), running);
   EXPECT_TRUE(hmdSetApplicationHome("server", home));

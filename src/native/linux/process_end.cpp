@@ -9,6 +9,8 @@
 //     +--(stop signal)--> by signal: files removed, _exit      | reaches the new image
 //
 // Only the thread that moved the word out of "open" goes on; the others wait for the end.
+// A stop from the end of main on is noted in the word while it is still open
+// (hmdNoteStop); the claim keeps the note, so the re-execution is cancelled.
 // A stop signal blocked on the exec'ing thread stays pending across execve; the new image
 // takes it as soon as its end handlers are armed and ends with 128 + its number, so no
 // generation starts after a stop request.
@@ -33,6 +35,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "trace.h"
+
+extern char** environ;
 
 namespace {
 
@@ -63,6 +71,19 @@ sigset_t startMask;
 bool started = false;
 
 void (*endListener)(int32_t, bool) = nullptr;
+// The variables the re-executed image gets on top of this process's environment.
+std::vector<std::pair<std::string, std::string>> reexecVariables;
+void (*signalEndNotice)(int32_t) = nullptr;
+
+// A stop nothing could act on yet; 0: none.
+std::atomic<int> rememberedStop{0};
+// A quit signal was dropped while no VM existed; traced at the next safe moment.
+std::atomic<bool> quitDropped{false};
+
+// The creation hold: the dispositions it replaced, per signal, and the mask before it.
+std::array<struct sigaction, kLastSignal + 1> beforeHold{};
+uint64_t heldForCreation = 0;
+sigset_t maskBeforeHold;
 
 // The files removed at every end. Fixed slots, so the signal handler can read them.
 struct Slot {
@@ -86,11 +107,43 @@ bool isStopSignal(int signal) {
 
 void endSignalHandler(int signal) {
   const int savedErrno = errno;
-  // Once the VM exists the quit signal asks for stacks, never for an end; a signal +sig
-  // named is ignored.
-  const bool ignore = (keptIgnored.load() & bit(signal)) != 0 || (signal == SIGQUIT && vmStage.load() != kBeforeVm);
-  if (!ignore) hmdEndBySignal(signal);
+  // The quit signal asks for stacks, never for an end: with no VM to dump it is dropped;
+  // a signal +sig named is ignored.
+  if (signal == SIGQUIT) {
+    quitDropped.store(true);
+  } else if ((keptIgnored.load() & bit(signal)) == 0) {
+    hmdEndBySignal(signal);
+  }
   errno = savedErrno;
+}
+
+// The handlers hmdNoteStopsDuringDestruction wrapped, per signal.
+std::array<struct sigaction, kLastSignal + 1> wrapped{};
+
+void noteAndChain(int signal, siginfo_t* info, void* context) {
+  hmdNoteStop(signal);
+  const struct sigaction& chained = wrapped[static_cast<size_t>(signal)];
+  if ((chained.sa_flags & SA_SIGINFO) != 0) {
+    if (chained.sa_sigaction != nullptr) chained.sa_sigaction(signal, info, context);
+  } else if (chained.sa_handler != SIG_DFL && chained.sa_handler != SIG_IGN) {
+    chained.sa_handler(signal);
+  }
+}
+
+void traceDroppedQuit() {
+  if (quitDropped.exchange(false)) ut_tproda("Dropped signal [%d]: no VM to dump the stacks of", SIGQUIT);
+}
+
+// The held stop signals pending for the process or this thread, taken; the first one.
+int takePendingStop(const sigset_t& set) {
+  int first = 0;
+  const timespec now{};
+  for (;;) {
+    const int taken = sigtimedwait(&set, nullptr, &now);
+    if (taken <= 0) break;
+    if (first == 0) first = taken;
+  }
+  return first;
 }
 
 sigset_t stopSignalSet() {
@@ -164,6 +217,29 @@ void restoreStartDispositions() {
 
 }  // namespace
 
+std::vector<std::string> hmdReexecEnvironment() {
+  std::vector<std::string> list;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text = *entry;
+    const std::string_view name = text.substr(0, text.find('='));
+    bool replaced = false;
+    for (const auto& [set, value] : reexecVariables) replaced = replaced || name == set;
+    if (!replaced) list.emplace_back(text);
+  }
+  for (const auto& [name, value] : reexecVariables) list.push_back(name + "=" + value);
+  return list;
+}
+
+void hmdReexecVariable(const std::string& name, const std::string& value) {
+  for (auto& [set, given] : reexecVariables) {
+    if (set == name) {
+      given = value;
+      return;
+    }
+  }
+  reexecVariables.emplace_back(name, value);
+}
+
 void hmdProcessStart() {
   giveStandardDescriptorsDevNull();
   sigset_t current;
@@ -183,16 +259,93 @@ void hmdProcessStart() {
   keptIgnored.store(startIgnored);
   started = true;
   armEndHandlers();
-  // A stop signal held across the re-execution that started this image arrives here.
-  pthread_sigmask(SIG_SETMASK, &startMask, nullptr);
+  // A stop signal held across the re-execution that started this image waits until the
+  // launcher's own variables are taken (hmdAcceptStops).
+  sigset_t held = startMask;
+  for (int s : kStopSignals) sigaddset(&held, s);
+  pthread_sigmask(SIG_SETMASK, &held, nullptr);
 }
 
-void hmdVmCreated() { vmStage.store(kVmExists); }
+void hmdAcceptStops() { pthread_sigmask(SIG_SETMASK, &startMask, nullptr); }
+
+void hmdVmCreated() {
+  vmStage.store(kVmExists);
+  traceDroppedQuit();
+}
 
 void hmdVmEnded() {
   vmStage.store(kAfterVm);
   if (started) armEndHandlers();
 }
+
+void hmdHoldStopsForCreation() {
+  sigset_t block;
+  sigemptyset(&block);
+  heldForCreation = 0;
+  for (int s : kStopSignals) {
+    if (s == SIGQUIT || (keptIgnored.load() & bit(s)) != 0) continue;
+    sigaddset(&block, s);
+    heldForCreation |= bit(s);
+  }
+  pthread_sigmask(SIG_BLOCK, &block, &maskBeforeHold);
+  // "Ignore" discards what is pending: a stop that came before is remembered first.
+  if (const int pending = takePendingStop(block)) hmdRememberStop(pending);
+  for (int s : kStopSignals) {
+    if ((heldForCreation & bit(s)) == 0) continue;
+    struct sigaction ignore {};
+    sigemptyset(&ignore.sa_mask);
+    ignore.sa_handler = SIG_IGN;
+    sigaction(s, &ignore, &beforeHold[static_cast<size_t>(s)]);
+  }
+}
+
+int hmdReleaseStopsAfterCreation() {
+  sigset_t block;
+  sigemptyset(&block);
+  for (int s : kStopSignals) {
+    if ((heldForCreation & bit(s)) == 0) continue;
+    sigaddset(&block, s);
+    sigaction(s, &beforeHold[static_cast<size_t>(s)], nullptr);
+  }
+  heldForCreation = 0;
+  const int pending = takePendingStop(block);
+  pthread_sigmask(SIG_SETMASK, &maskBeforeHold, nullptr);
+  return pending;
+}
+
+void hmdRememberStop(int signal) {
+  int none = 0;
+  rememberedStop.compare_exchange_strong(none, signal);
+}
+
+int hmdTakeRememberedStop() { return rememberedStop.exchange(0); }
+
+void hmdNoteStop(int signal) {
+  if (signal < 1 || signal > kLastSignal) return;
+  uint32_t state = endState.load();
+  while ((state & kStageBits) == kOpen || (state & kStageBits) == kExiting) {
+    if (endState.compare_exchange_weak(state, state | (static_cast<uint32_t>(bit(signal)) << 8))) return;
+  }
+}
+
+void hmdNoteStopsDuringDestruction() {
+  for (int s : kStopSignals) {
+    if (s == SIGQUIT) continue;
+    struct sigaction current {};
+    if (sigaction(s, nullptr, &current) != 0) continue;
+    const bool function = (current.sa_flags & SA_SIGINFO) != 0
+                              ? current.sa_sigaction != nullptr
+                              : current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN;
+    if (!function || current.sa_handler == endSignalHandler) continue;
+    wrapped[static_cast<size_t>(s)] = current;
+    struct sigaction wrapper = current;
+    wrapper.sa_sigaction = noteAndChain;
+    wrapper.sa_flags = current.sa_flags | SA_SIGINFO;
+    sigaction(s, &wrapper, nullptr);
+  }
+}
+
+void hmdSetSignalEndNotice(void (*notice)(int32_t status)) { signalEndNotice = notice; }
 
 bool hmdVmHasEnded() { return vmStage.load() == kAfterVm; }
 
@@ -245,10 +398,13 @@ void hmdSetEndListener(void (*listener)(int32_t status, bool reexec)) { endListe
 
 void hmdClaimEnd() {
   const pid_t self = threadId();
-  uint32_t expected = kOpen;
-  if (endState.compare_exchange_strong(expected, kExiting)) {
-    endOwner.store(self);
-    return;
+  uint32_t expected = endState.load();
+  while ((expected & kStageBits) == kOpen) {
+    // Stops noted while the word was open stay noted.
+    if (endState.compare_exchange_weak(expected, expected | kExiting)) {
+      endOwner.store(self);
+      return;
+    }
   }
   // An owner that ends by exit may come back here, e.g. from its own exit handlers.
   if (endOwner.load() == self && (expected & kStageBits) == kExiting) return;
@@ -261,6 +417,7 @@ void hmdWaitForEnd() {
 
 void hmdEndProcess(int32_t status) {
   hmdClaimEnd();
+  traceDroppedQuit();
   if (endListener != nullptr) endListener(status, false);
   std::exit(status);
 }
@@ -271,6 +428,7 @@ void hmdEndBySignal(int signal) {
     switch (state & kStageBits) {
       case kOpen:
         if (!endState.compare_exchange_weak(state, kBySignal)) continue;
+        if (signalEndNotice != nullptr) signalEndNotice(128 + signal);
         hmdRemoveFilesAtEnd();
         _exit(128 + signal);
       case kExiting:
@@ -300,6 +458,7 @@ int hmdReexec(const char* file, char** argv) {
   pthread_sigmask(SIG_SETMASK, &held, nullptr);
   uint32_t expected = kExiting;
   if (!endState.compare_exchange_strong(expected, kReexecuting)) {
+    traceDroppedQuit();
     // A stop signal came first: it ends the process instead of a new image.
     int signal = 1;
     while (signal <= kLastSignal && ((expected >> 8) & bit(signal)) == 0) ++signal;
@@ -311,10 +470,13 @@ int hmdReexec(const char* file, char** argv) {
   if (endListener != nullptr) endListener(-1, true);
   hmdRemoveFilesAtEnd();
   restoreStartDispositions();
-  setenv(kStartMaskVariable, maskText(startMask).c_str(), 1);
-  execv(file, argv);
+  hmdReexecVariable(kStartMaskVariable, maskText(startMask));
+  std::vector<std::string> environment = hmdReexecEnvironment();
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  execve(file, argv, envp.data());
   const int error = errno;
-  unsetenv(kStartMaskVariable);
   endState.store(kExiting);
   pthread_sigmask(SIG_SETMASK, &startMask, nullptr);
   return error;
@@ -328,5 +490,10 @@ void hmdProcessEndReset() {
   keptIgnored.store(0);
   started = false;
   endListener = nullptr;
+  signalEndNotice = nullptr;
+  reexecVariables.clear();
+  rememberedStop.store(0);
+  quitDropped.store(false);
+  heldForCreation = 0;
   for (Slot& slot : slots) slot.state.store(0);
 }

@@ -43,22 +43,101 @@ TEST_F(ProcessEnd, RegisteredFilesGoAtEveryEndAndKeptOnesStay) {
   EXPECT_EXIT(
       {
         hmdProcessStart();
+        hmdAcceptStops();
         raise(SIGINT);
       },
       testing::ExitedWithCode(130), "");
   EXPECT_FALSE(exists(again.path()));
 }
 
-TEST_F(ProcessEnd, QuitEndsOnlyBeforeTheVMAndAnIgnoredSignalStaysIgnored) {
+// A stop that arrives before the launcher has taken its own variables waits for them: the
+// file it registers meanwhile is removed, and the notice of the end is given.
+TEST_F(ProcessEnd, AStopHeldFromTheStartEndsOnceTheVariablesAreTaken) {
+  testsupport::TempFile registered("");
   EXPECT_EXIT(
       {
         hmdProcessStart();
-        raise(SIGQUIT);
+        raise(SIGTERM);
+        hmdRemoveAtEnd(registered.path());
+        hmdSetSignalEndNotice([](int32_t) {});
+        hmdAcceptStops();
+        _exit(3);
       },
-      testing::ExitedWithCode(131), "");
+      testing::ExitedWithCode(143), "");
+  EXPECT_FALSE(exists(registered.path()));
+  // The notice runs before the end: here it ends the process itself with its own status.
   EXPECT_EXIT(
       {
         hmdProcessStart();
+        hmdSetSignalEndNotice([](int32_t status) { _exit(status - 100); });
+        hmdAcceptStops();
+        raise(SIGHUP);
+        _exit(3);
+      },
+      testing::ExitedWithCode(29), "");
+}
+
+// StopSignalsHeld and the creation hold keep a stop waiting; the creation hold hands it
+// over when it is released, and a stop remembered is taken exactly once.
+TEST_F(ProcessEnd, HeldStopsWaitAndTheCreationHoldHandsThemOver) {
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdAcceptStops();
+        {
+          StopSignalsHeld held;
+          raise(SIGTERM);
+          if (hmdTakeRememberedStop() != 0) _exit(2);
+        }
+        _exit(3);
+      },
+      testing::ExitedWithCode(143), "");
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdAcceptStops();
+        hmdHoldStopsForCreation();
+        raise(SIGINT);
+        raise(SIGTERM);
+        struct sigaction during {};
+        sigaction(SIGTERM, nullptr, &during);
+        if (during.sa_handler != SIG_IGN) _exit(2);
+        const int taken = hmdReleaseStopsAfterCreation();
+        raise(SIGQUIT);
+        _exit(taken == SIGINT || taken == SIGTERM ? 3 : 4);
+      },
+      testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdAcceptStops();
+        raise(SIGTERM);
+      },
+      testing::ExitedWithCode(143), "")
+      << "the release put the end handler back";
+  EXPECT_EXIT(
+      {
+        hmdRememberStop(SIGHUP);
+        hmdRememberStop(SIGTERM);
+        const int first = hmdTakeRememberedStop();
+        _exit(first == SIGHUP && hmdTakeRememberedStop() == 0 ? 3 : 4);
+      },
+      testing::ExitedWithCode(3), "");
+}
+
+TEST_F(ProcessEnd, QuitNeverEndsAndAnIgnoredSignalStaysIgnored) {
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdAcceptStops();
+        raise(SIGQUIT);
+        hmdEndProcess(6);
+      },
+      testing::ExitedWithCode(6), "");
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdAcceptStops();
         hmdVmCreated();
         raise(SIGQUIT);
         hmdIgnoreFromNowOn(SIGHUP);
@@ -89,6 +168,14 @@ TEST_F(ProcessEnd, AStopSignalDuringAnExitIsNotedAndCancelsAReexecution) {
         reexecTrue();
       },
       testing::ExitedWithCode(129), "");
+  // Noted before anyone claimed the end (after main): the claim keeps it.
+  EXPECT_EXIT(
+      {
+        hmdProcessStart();
+        hmdNoteStop(SIGINT);
+        reexecTrue();
+      },
+      testing::ExitedWithCode(130), "");
 }
 
 }  // namespace

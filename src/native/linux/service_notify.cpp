@@ -15,8 +15,13 @@
 //   a stop begins               STOPPING=1  STATUS=Stopping  (with a restart code: STATUS only)
 //   restart (restartonexit)     RELOADING=1  MONOTONIC_USEC=<now>  STATUS=Restarting (generation G+1)
 //   end of the process          [STOPPING=1]  STATUS=Exited with status <n>
+//                               (by a stop signal too: sent from the end handler on a
+//                               socket prepared at start, with one signal-safe sendto)
 //   watchdog                    WATCHDOG=1, every half WATCHDOG_USEC, each after a call
-//                               into the VM from an attached launcher thread has returned
+//                               into the VM from an attached launcher thread has returned;
+//                               across a restart: one just before the exec, one when the
+//                               new generation has read its configuration, and one as
+//                               soon as its VM first answers
 //
 // The variables are taken out of the environment at start and put back for a
 // re-execution, with the generation (and, for the re-execution that completes the library
@@ -49,6 +54,7 @@
 
 #include "launch_settings.h"
 #include "pid_file.h"
+#include "process_end.h"
 #include "supervision.h"
 #include "trace.h"
 #include "vm_answers.h"
@@ -84,6 +90,8 @@ std::atomic<bool> vmGone{false};
 std::atomic<bool> pollOver{false};
 std::atomic<bool> polling{false};
 std::atomic<bool> failureTraced{false};
+// The socket the end handler sends the final status on; -1: none.
+int endSocket = -1;
 
 uint64_t monotonicMicros() {
   timespec now{};
@@ -346,7 +354,9 @@ void* watchdog(void*) {
   }
   ut_tproda("Watchdog pings every %llu microseconds while the VM answers",
             static_cast<unsigned long long>(watchdogInterval));
-  uint64_t next = monotonicMicros() + watchdogInterval;
+  // The first ping as soon as the VM answers: a restart's generation must not wait half
+  // an interval after the gap of the restart itself.
+  uint64_t next = monotonicMicros();
   for (;;) {
     for (uint64_t now = monotonicMicros(); now < next && !vmGone; now = monotonicMicros()) {
       sleepMicros(std::min<uint64_t>(next - now, 10000u));
@@ -362,6 +372,36 @@ void* watchdog(void*) {
   }
 }
 
+// The digits of a non-negative number at the end of the buffer; signal-safe.
+char* formatNumber(int32_t number, char* end) {
+  uint32_t value = number < 0 ? 0u - static_cast<uint32_t>(number) : static_cast<uint32_t>(number);
+  do {
+    *--end = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  if (number < 0) *--end = '-';
+  return end;
+}
+
+// The end handler's notice: one sendto on the prepared socket, async-signal-safe.
+void noticeEndBySignal(int32_t status) {
+  if (notifyLength == 0 || endSocket < 0) return;
+  char text[96];
+  size_t length = 0;
+  auto append = [&](const char* part, size_t size) {
+    for (size_t i = 0; i < size && length < sizeof text; ++i) text[length++] = part[i];
+  };
+  constexpr char kStoppingLine[] = "STOPPING=1\n";
+  constexpr char kExited[] = "STATUS=Exited with status ";
+  if (!stoppingSent.exchange(true)) append(kStoppingLine, sizeof kStoppingLine - 1);
+  append(kExited, sizeof kExited - 1);
+  char digits[16];
+  char* first = formatNumber(status, digits + sizeof digits);
+  append(first, static_cast<size_t>(digits + sizeof digits - first));
+  sendto(endSocket, text, length, MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&notifyAddress),
+         notifyLength);
+}
+
 void startThread(void* (*body)(void*)) {
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
@@ -375,6 +415,9 @@ void startThread(void* (*body)(void*)) {
 }  // namespace
 
 void hmdServiceReset() {
+  if (endSocket >= 0) close(endSocket);
+  endSocket = -1;
+  hmdSetSignalEndNotice(nullptr);
   notifyAddress = sockaddr_un{};
   notifyLength = 0;
   notifyText[0] = '\0';
@@ -404,6 +447,10 @@ void hmdServiceTakeEnvironment() {
     }
     unsetenv(kNotifySocket);
   }
+  if (notifyLength != 0) {
+    endSocket = highDescriptor(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (endSocket >= 0) hmdSetSignalEndNotice(noticeEndBySignal);
+  }
   if (const char* text = std::getenv(kGeneration)) {
     char* end = nullptr;
     long number = std::strtol(text, &end, 10);
@@ -418,6 +465,8 @@ void hmdServiceTakeEnvironment() {
     unsigned long long interval = std::strtoull(usec, &end, 10);
     if (end != usec && *end == '\0' && interval >= 2) watchdogInterval = interval / 2;
   }
+  // A restarted generation keeps the watchdog's clock going long before its VM exists.
+  if (watchdogInterval != 0 && generation > 1) hmdNotify("WATCHDOG=1");
   // The watchdog is the launcher's to serve: the application's children never see it.
   for (const char* name : kWatchdogVariables) {
     if (const char* value = std::getenv(name)) {
@@ -483,15 +532,18 @@ void hmdServiceVMDestroyed() {
 void hmdServiceBeforeReexec(bool restart) {
   vmGone = true;
   endPoll();
-  for (const auto& [name, value] : watchdogVariables) setenv(name.c_str(), value.c_str(), 1);
+  // A restart: the gap until the new generation's first ping starts now, not half an
+  // interval ago. (The re-execution that completes the library path comes before any VM.)
+  if (restart && watchdogInterval != 0) hmdNotify("WATCHDOG=1");
+  for (const auto& [name, value] : watchdogVariables) hmdReexecVariable(name, value);
   if (notifyLength == 0) return;
-  setenv(kNotifySocket, notifyText, 1);
+  hmdReexecVariable(kNotifySocket, notifyText);
   if (restart) {
     hmdNotify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicros()) + "\nSTATUS=Restarting" +
               generationSuffix(generation + 1));
-    setenv(kGeneration, std::to_string(generation + 1).c_str(), 1);
+    hmdReexecVariable(kGeneration, std::to_string(generation + 1));
   } else {
-    setenv(kGeneration, (std::to_string(generation) + (announced ? "+" : "")).c_str(), 1);
+    hmdReexecVariable(kGeneration, std::to_string(generation) + (announced ? "+" : ""));
   }
 }
 

@@ -49,6 +49,19 @@ class Receiver {
   int fd_ = -1;
 };
 
+// What a re-execution hands the new image: its environment list, applied here as the new
+// image would find it.
+void handOver() {
+  for (const std::string& entry : hmdReexecEnvironment()) {
+    const size_t at = entry.find('=');
+    const std::string name = entry.substr(0, at);
+    if (name == "NOTIFY_SOCKET" || name.rfind("LAUNCHER_", 0) == 0 || name.rfind("WATCHDOG_", 0) == 0) {
+      setenv(name.c_str(), entry.substr(at + 1).c_str(), 1);
+    }
+  }
+  hmdProcessEndReset();
+}
+
 class ServiceNotify : public testing::Test {
  protected:
   void TearDown() override {
@@ -74,6 +87,7 @@ TEST_F(ServiceNotify, SendsToAPathOrAnAbstractNameAndTakesTheVariableOut) {
 
     // Put back for a restart, with the next generation, which the new image takes out.
     hmdServiceBeforeReexec(true);
+    handOver();
     EXPECT_EQ(receiver.receive().substr(0, 26), "RELOADING=1\nMONOTONIC_USEC");
     EXPECT_STREQ(std::getenv("NOTIFY_SOCKET"), address.c_str());
     EXPECT_STREQ(std::getenv("LAUNCHER_SERVICE_GENERATION"), "2");
@@ -96,6 +110,7 @@ TEST_F(ServiceNotify, AReexecutionAnnouncesOnceAndARestartAgain) {
   hmdServiceConfigRead();
   EXPECT_EQ(receiver.receive(), "MAINPID=" + pid + "\nSTATUS=Starting");
   hmdServiceBeforeReexec(false);
+  handOver();
   EXPECT_STREQ(std::getenv("LAUNCHER_SERVICE_GENERATION"), "1+");
   hmdServiceTakeEnvironment();
   hmdServiceConfigRead();
@@ -103,6 +118,7 @@ TEST_F(ServiceNotify, AReexecutionAnnouncesOnceAndARestartAgain) {
   EXPECT_EQ(receiver.receive(), "marker");
 
   hmdServiceBeforeReexec(true);
+  handOver();
   EXPECT_EQ(receiver.receive().substr(0, 12), "RELOADING=1\n");
   hmdServiceTakeEnvironment();
   hmdServiceConfigRead();

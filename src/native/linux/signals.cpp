@@ -183,8 +183,14 @@ void startWorker(int32_t number) {
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  const int error = pthread_create(&thread, &attributes, workerMain,
-                                   reinterpret_cast<void*>(static_cast<intptr_t>(number)));
+  int error = 0;
+  {
+    // The launcher's own threads never take a stop signal: it waits for a thread that
+    // can act on it (see hmdHoldStopsForCreation).
+    StopSignalsHeld held;
+    error = pthread_create(&thread, &attributes, workerMain,
+                           reinterpret_cast<void*>(static_cast<intptr_t>(number)));
+  }
   pthread_attr_destroy(&attributes);
   if (error == 0) return;
   std::fprintf(stderr, "Vantrel launcher: Unable to handle signal %d; pthread_create() returned %d.\n",
@@ -246,7 +252,11 @@ bool startWatcher() {
     std::fprintf(stderr, "Vantrel launcher: Unable to handle signals; pipe2() returned %d.\n", errno);
     return false;
   }
-  const int error = pthread_create(&watcher, nullptr, watcherMain, nullptr);
+  int error = 0;
+  {
+    StopSignalsHeld held;
+    error = pthread_create(&watcher, nullptr, watcherMain, nullptr);
+  }
   if (error != 0) {
     std::fprintf(stderr, "Vantrel launcher: Unable to handle signals; pthread_create() returned %d.\n",
                  error);
@@ -285,7 +295,8 @@ void takeLeftEvents() {
     const ssize_t n = read(pipeRead, &event, sizeof event);
     if (n < 0 && errno == EINTR) continue;
     if (n != static_cast<ssize_t>(sizeof event)) break;
-    if (event.kind == EventKind::kHandle && event.signal != SIGQUIT && findSignal(event.signal) != numSignals) {
+    if (event.kind == EventKind::kHandle && event.signal != SIGQUIT &&
+        findSignal(event.signal) != numSignals) {
       hmdEndBySignal(event.signal);
     }
   }

@@ -276,6 +276,7 @@ TEST_F(Signals, InterruptReachesAWorkerAndIsRearmed) {
         std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
         (std::vector<std::string>{
             "Handling signal [" + std::to_string(signal) + "]", "Not running so skipping shutdown",
+            "Signal [" + std::to_string(signal) + "] held until the application can be stopped",
             "Completed handling of signal [" + std::to_string(signal) + "]", "Reinstated Signal Handler"}));
     EXPECT_TRUE(isLauncherHandler(signal));
   }
@@ -327,6 +328,7 @@ TEST_F(Signals, WorkerAfterRestoreDoesNotRearm) {
   TraceCapture trace;
   EXPECT_EQ(hmdSignalHandlerThread(SIGINT), 0);
   EXPECT_EQ(trace.lines(), (std::vector<std::string>{"Not running so skipping shutdown",
+                                                     "Signal [2] held until the application can be stopped",
                                                      "Completed handling of signal [2]"}));
   EXPECT_TRUE(isDefault(SIGINT));
 }

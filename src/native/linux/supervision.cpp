@@ -308,15 +308,15 @@ bool hmdSupervisionBeforeRestart(int32_t status) {
 }
 
 void hmdSupervisionBeforeReexec(bool restart) {
-  if (!backoffText.empty()) setenv(kBackoffVariable, backoffText.c_str(), 1);
+  if (!backoffText.empty()) hmdReexecVariable(kBackoffVariable, backoffText);
   const int32_t next = restart ? generation + 1 : generation;
   std::string state = std::to_string(restart ? 0 : generationStart) + " " + std::to_string(briefInARow) +
                       " " + std::to_string(next) + " ";
   for (size_t i = 0; i < restartTimes.size(); ++i)
     state += (i == 0 ? "" : ",") + std::to_string(restartTimes[i]);
-  setenv(kStateVariable, state.c_str(), 1);
+  hmdReexecVariable(kStateVariable, state);
   const std::string record = restart ? hmdStateKeepForRestart(next) : hmdStateKeepForRestart(generation);
-  if (!record.empty()) setenv(kRecordVariable, record.c_str(), 1);
+  if (!record.empty()) hmdReexecVariable(kRecordVariable, record);
 }
 
 void hmdSupervisionMainCalled(JavaVM* vm) {
