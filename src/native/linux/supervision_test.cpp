@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "process_end.h"
+
 namespace {
 
 class Supervision : public ::testing::Test {
@@ -17,10 +19,24 @@ class Supervision : public ::testing::Test {
     unsetenv("LAUNCHER_SUPERVISION");
     unsetenv("LAUNCHER_TEST_RESTART_BACKOFF");
     hmdSupervisionReset();
+    hmdProcessEndReset();
   }
-  static std::string state() {
-    const char* text = std::getenv("LAUNCHER_SUPERVISION");
-    return text != nullptr ? text : "(none)";
+  // What the next image would find set: the list its environment is built from.
+  static std::string passed(const std::string& name) {
+    for (const std::string& entry : hmdReexecEnvironment()) {
+      if (entry.starts_with(name + "=")) return entry.substr(name.size() + 1);
+    }
+    return "(none)";
+  }
+  static std::string state() { return passed("LAUNCHER_SUPERVISION"); }
+  // The re-execution: the next image starts with the launcher's variables of the list.
+  static void nextImage() {
+    for (const std::string& entry : hmdReexecEnvironment()) {
+      if (!entry.starts_with("LAUNCHER_")) continue;
+      const size_t equals = entry.find('=');
+      setenv(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1, 1);
+    }
+    hmdProcessEndReset();
   }
 };
 
@@ -100,8 +116,9 @@ TEST_F(Supervision, TheStateCrossesReexecutionsAndLeavesTheEnvironment) {
     const std::string passed = state();
     EXPECT_EQ(passed.rfind("0 " + std::to_string(restart) + " " + std::to_string(restart + 1) + " ", 0), 0u)
         << passed;
-    EXPECT_STREQ(std::getenv("LAUNCHER_TEST_RESTART_BACKOFF"), "0 0 100000");
+    EXPECT_EQ(Supervision::passed("LAUNCHER_TEST_RESTART_BACKOFF"), "0 0 100000");
     // The next image.
+    nextImage();
     hmdSupervisionTakeEnvironment(nullptr);
     EXPECT_EQ(std::getenv("LAUNCHER_SUPERVISION"), nullptr);
     ASSERT_TRUE(hmdSetRestartLimit("2 3600"));
