@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -35,6 +36,11 @@ std::string mainMethod;
 
 // Read by signal-handling threads while the main method runs.
 std::mutex exitTargetMutex;
+// Exit method calls that a stop began while main ran (guarded by exitTargetMutex): the
+// status main's end reports waits for them, so that the application's answer to the stop
+// decides it, not a status it had settled a moment before.
+int exitCallsUnderway = 0;
+std::condition_variable exitCallsDone;
 std::optional<ExitTarget> exitTarget;
 std::optional<ExitTarget> finishedExitTarget;
 
@@ -111,6 +117,8 @@ void mainEnded() {
   setExitTarget(std::nullopt);
   int32_t idle = kAbortIdle;
   jsvAbortPhase().compare_exchange_strong(idle, kAbortDestroying);
+  std::unique_lock<std::mutex> lock(exitTargetMutex);
+  exitCallsDone.wait(lock, [] { return exitCallsUnderway == 0; });
 }
 
 int32_t jsvInvokeMain(JNIEnv* env, jobjectArray args) {
@@ -193,6 +201,20 @@ int32_t jsvRunService(const std::string& className, const std::string& method, c
   setExitTarget(std::nullopt);
   entryClass.clear();
   return code;
+}
+
+std::optional<ExitTarget> jsvBeginExitCall() {
+  std::lock_guard<std::mutex> lock(exitTargetMutex);
+  if (exitTarget) ++exitCallsUnderway;
+  return exitTarget;
+}
+
+void jsvEndExitCall() {
+  {
+    std::lock_guard<std::mutex> lock(exitTargetMutex);
+    --exitCallsUnderway;
+  }
+  exitCallsDone.notify_all();
 }
 
 std::optional<ExitTarget> jsvGetExitTarget() {

@@ -147,9 +147,10 @@ void stopAfterMain(bool flag, int32_t signal) {
 bool jsvAbortService(bool flag, int32_t signal) {
   // The stop already turned into System.exit, which waits for the hooks: this one forces.
   if (signal != 0 && systemExitStarted.load()) forceExit();
-  if (std::optional<ExitTarget> target = jsvGetExitTarget()) {
+  if (std::optional<ExitTarget> target = jsvBeginExitCall()) {
     hmdServiceStopBegins();
     callExitMethod(*target, flag, signal);
+    jsvEndExitCall();
     return true;
   }
   // Exactly one interrupt moves the destroy wait from 1 to 2 and exactly one from 2 to 3

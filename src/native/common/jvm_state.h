@@ -33,6 +33,10 @@ struct ExitTarget {
   bool configured = false;
 };
 std::optional<ExitTarget> jsvGetExitTarget();
+// The exit target for a stop's call of the exit method while main runs, counted until
+// jsvEndExitCall; none once main has ended. Main's end waits for the calls counted.
+std::optional<ExitTarget> jsvBeginExitCall();
+void jsvEndExitCall();
 // The exit class and method of the application whose main method has returned: the
 // orderly stop while the destruction waits for its threads.
 std::optional<ExitTarget> jsvGetFinishedExitTarget();
