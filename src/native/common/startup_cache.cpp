@@ -236,10 +236,16 @@ std::optional<std::string> describeCache(const std::string& path) {
   return std::string(text);
 }
 
-// A cache's record, none when it cannot be read whole.
+// A cache's record, none when it cannot be read whole. Read at its own size: a start pays
+// for no more than the record holds.
 std::optional<std::string> readRecord(const std::string& path) {
-  std::optional<std::string> text = readFile(path, kRecordLimit);
-  if (text && text->size() >= kRecordLimit) return std::nullopt;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) >= kRecordLimit) {
+    return std::nullopt;
+  }
+  std::optional<std::string> text = readFile(path, static_cast<size_t>(st.st_size) + 1);
+  if (text && text->size() > static_cast<size_t>(st.st_size)) return std::nullopt;  // grew while read
   return text;
 }
 
