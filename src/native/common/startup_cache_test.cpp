@@ -28,7 +28,7 @@ std::string jarWithManifest(const std::string& manifest) {
   const std::string local = le(0x04034b50, 4) + le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) + sizes +
                             le(name.size(), 2) + le(0, 2) + name + manifest;
   const std::string directory = le(0x02014b50, 4) + le(10, 2) + le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
-                                sizes + le(name.size(), 2) + le(0, 8) + le(0, 4) + le(0, 4) + name;
+                                sizes + le(name.size(), 2) + le(0, 4) + le(0, 4) + le(0, 4) + le(0, 4) + name;
   return local + directory + le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) + le(directory.size(), 4) +
          le(local.size(), 4) + le(0, 2);
 }
