@@ -332,6 +332,75 @@ TEST_P(StartupCache, RebuiltJarRunsItsNewClassesFromANewCache) {
   EXPECT_EQ(caches().size(), 1u);
 }
 
+// A jar named only by the manifest Class-Path of a class path jar, rebuilt in place under
+// its name: the cache made with its old bytes is removed, the new classes run from a new
+// cache, and the VM never sees the old one.
+TEST_P(StartupCache, JarNamedByAManifestRebuiltInPlaceMakesANewCache) {
+  const std::string src = tree.makeDir("dep-src");
+  tree.makeDir("app");
+  const std::string depJar = tree.path("app/dep.jar");
+  const auto buildDep = [&](const std::string& value) {
+    tree.writeFile("dep-src/DepValue.java",
+                   "public class DepValue { public static String value() { return \"" + value + "\"; } }\n");
+    auto javac = e2e::runProgram(e2e::testJdkHome() + "/bin/javac",
+                                 {"javac", "--release", "17", "-d", src, src + "/DepValue.java"}, Env(),
+                                 e2e::RunOptions());
+    ASSERT_EQ(javac.status, 0) << javac.err;
+    // Written over the old file, as a build does in place: same name and inode, new size.
+    auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                               {"jar", "cf", tree.path("dep-new.jar"), "-C", src, "DepValue.class"}, Env(),
+                               e2e::RunOptions());
+    ASSERT_EQ(jar.status, 0) << jar.err;
+    std::ofstream(depJar, std::ios::binary | std::ios::trunc) << e2e::readFile(tree.path("dep-new.jar"));
+  };
+  buildDep("one");
+  tree.writeFile("dep-src/UsesDep.java",
+                 "public class UsesDep { public static void main(String[] a) {"
+                 " System.out.println(\"dep value=\" + DepValue.value()); } }\n");
+  auto javac = e2e::runProgram(e2e::testJdkHome() + "/bin/javac",
+                               {"javac", "--release", "17", "-cp", src, "-d", src, src + "/UsesDep.java"},
+                               Env(), e2e::RunOptions());
+  ASSERT_EQ(javac.status, 0) << javac.err;
+  const std::string manifest = tree.writeFile("manifest.txt", "Class-Path: dep.jar\n");
+  auto jar = e2e::runProgram(e2e::testJdkHome() + "/bin/jar",
+                             {"jar", "cfm", tree.path("app/app.jar"), manifest, "-C", src, "UsesDep.class"},
+                             Env(), e2e::RunOptions());
+  ASSERT_EQ(jar.status, 0) << jar.err;
+  tree.writeConfig("javahome " + GetParam() + "\nmainclass UsesDep\naddpath " + tree.path("app/app.jar") +
+                   "\nstartupcache ../cache\n");
+
+  auto first = tree.run({}, traced());
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_TRUE(e2e::hasLine(first.out, "dep value=one")) << first.out;
+  const std::string made = traced(first.out, "Startup cache: making ");
+  ASSERT_FALSE(made.empty()) << first.out;
+  EXPECT_TRUE(
+      e2e::hasLine(first.out, "Startup cache: the record lists 1 files named by the class path's manifests"))
+      << first.out;
+  EXPECT_TRUE(e2e::hasLine(first.out, "Startup cache: " + made + " is ready")) << first.out;
+  auto second = tree.run({}, traced());
+  EXPECT_TRUE(e2e::hasLine(second.out, "Startup cache: using " + made)) << second.out;
+  EXPECT_TRUE(e2e::hasLine(second.out, "dep value=one")) << second.out;
+  expectNoVmComplaint(second);
+
+  buildDep("two, rebuilt");
+  auto rebuilt = tree.run({}, traced());
+  ASSERT_EQ(rebuilt.status, 0) << rebuilt.err;
+  EXPECT_TRUE(e2e::hasLine(rebuilt.out, "dep value=two, rebuilt")) << rebuilt.out;
+  EXPECT_TRUE(
+      e2e::hasLine(rebuilt.out, "Startup cache " + made + " was made with " + depJar +
+                                    ", which has changed since; removing it and starting without a cache"))
+      << rebuilt.out;
+  EXPECT_FALSE(contains(rebuilt.out, "Startup cache: using ")) << rebuilt.out;
+  EXPECT_TRUE(e2e::hasLine(rebuilt.out, "Startup cache: " + made + " is ready")) << rebuilt.out;
+  expectNoVmComplaint(rebuilt);
+  auto after = tree.run({}, traced());
+  EXPECT_TRUE(e2e::hasLine(after.out, "Startup cache: using " + made)) << after.out;
+  EXPECT_TRUE(e2e::hasLine(after.out, "dep value=two, rebuilt")) << after.out;
+  expectNoVmComplaint(after);
+  EXPECT_EQ(caches().size(), 1u);
+}
+
 // Agents, configured or given in JAVA_TOOL_OPTIONS, start and work with the cache on; a
 // debugging run neither uses nor replaces the cache there is.
 TEST_P(StartupCache, AgentsStartAndDebuggingRunsLeaveTheCacheAlone) {

@@ -3,7 +3,9 @@
 // Files in the cache directory, for an application whose launcher is named NAME:
 //   NAME-OWNER-INST-STATE.EXT          the finished cache (EXT "aot" from release 25, else "jsa")
 //   NAME-OWNER-INST-STATE.EXT.record   size, inode, modification time and a header digest of
-//                                      it, then a digest of its whole content
+//                                      it, then a digest of its whole content, then the
+//                                      size, inode and modification time of each file the
+//                                      class path's jar manifests name (Class-Path)
 //   NAME-OWNER-INST-STATE.EXT.tmp-PID  a cache being made by process PID (the VM of release
 //                                      25 also keeps its recorded configuration beside it)
 //   NAME-OWNER-INST-STATE.EXT.inuse-PID  process PID runs on the cache; cleared at its orderly end
@@ -16,49 +18,55 @@
 // of the same owner and installation with another state are stale and removed; the caches
 // of other installations stay, the newest few of them; temporary files and in-use marks of
 // processes that no longer run are removed too (a mark first makes the cache's content be
-// checked against its digest: that process may have died of a damaged cache).
+// checked against its digest: that process may have died of a damaged cache). The files
+// that the jars' manifests name are not in STATE (reading every manifest at every start
+// costs too much): the run that makes a cache lists them in its record, and a cache whose
+// listed files changed is removed like one that does not match its record.
 #include "startup_cache.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <condition_variable>
 #include <cstdarg>
-#include <thread>
-#include <cerrno>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "app_arguments.h"
 #include "command_line.h"
 #include "config_reader.h"
+#include "jar_manifest.h"
 #include "jvm_discovery.h"
 #include "jvm_library.h"
 #include "launch_settings.h"
 #include "launcher_location.h"
-#include "process_end.h"
 #include "path_list.h"
+#include "process_end.h"
 #include "trace.h"
 
 namespace {
@@ -73,6 +81,9 @@ std::string inUseMark;
 // Whether this run gave the VM cache options, and the finished cache it was given.
 bool optionsGiven = false;
 std::string usedFile;
+// The record lines of the files the class path's manifests name, taken as the run that
+// makes the cache starts.
+std::string manifestFiles;
 // From release 25: the installation's java and the options of the step that assembles the
 // cache from the configuration the run recorded, and whether its output is kept.
 std::string assembler;
@@ -108,6 +119,8 @@ constexpr const char* kNoticeVariable = "LAUNCHER_STARTUPCACHE_NOTICE";
 // The state whose refusal line this process (or the generation before it) gave.
 std::string noticedState;
 constexpr size_t kHeaderDigestBytes = 4096;
+// A record this long or longer is not one this launcher wrote.
+constexpr size_t kRecordLimit = 4 << 20;
 
 uint64_t fnv1a(std::string_view text, uint64_t hash = 0xcbf29ce484222325ULL) {
   for (unsigned char c : text) {
@@ -221,6 +234,57 @@ std::optional<std::string> describeCache(const std::string& path) {
                 static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_mtim.tv_sec),
                 st.st_mtim.tv_nsec, hex(fnv1a(*header), 16).c_str());
   return std::string(text);
+}
+
+// A cache's record, none when it cannot be read whole. Read at its own size: a start pays
+// for no more than the record holds.
+std::optional<std::string> readRecord(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) >= kRecordLimit) {
+    return std::nullopt;
+  }
+  std::optional<std::string> text = readFile(path, static_cast<size_t>(st.st_size) + 1);
+  if (text && text->size() > static_cast<size_t>(st.st_size)) return std::nullopt;  // grew while read
+  return text;
+}
+
+// The record line of a file's identity, none when it is no regular file. A path's '%' and
+// line ends are escaped, so that each line holds one whole path.
+std::optional<std::string> describeFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  char text[96];
+  std::snprintf(text, sizeof text, "file %lld %llu %lld.%09ld ", static_cast<long long>(st.st_size),
+                static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_mtim.tv_sec),
+                st.st_mtim.tv_nsec);
+  std::string line = text;
+  for (char c : path) {
+    if (c == '%') {
+      line += "%25";
+    } else if (c == '\n') {
+      line += "%0A";
+    } else {
+      line += c;
+    }
+  }
+  return line + "\n";
+}
+
+std::string unescapePath(std::string_view text) {
+  std::string path;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i, 3) == "%25") {
+      path += '%';
+      i += 2;
+    } else if (text.substr(i, 3) == "%0A") {
+      path += '\n';
+      i += 2;
+    } else {
+      path += text[i];
+    }
+  }
+  return path;
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& content) {
@@ -462,6 +526,7 @@ void jscTerm() {
   discardLocked();
   optionsGiven = false;
   usedFile.clear();
+  manifestFiles.clear();
   assembler.clear();
   assemblyOptions.clear();
   cacheDir.clear();
@@ -575,6 +640,61 @@ std::vector<std::string> jscContentEntries(const std::vector<std::string>& optio
   return entries;
 }
 
+std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries) {
+  std::set<std::pair<dev_t, ino_t>> seen;
+  std::vector<std::string> jars;
+  struct stat st;
+  for (const std::string& entry : entries) {
+    if (::stat(entry.c_str(), &st) != 0) continue;
+    seen.emplace(st.st_dev, st.st_ino);
+    if (S_ISREG(st.st_mode)) jars.push_back(entry);
+  }
+  std::vector<std::string> named;
+  // Each jar is read once: those of the entries, then the files named, in the order found.
+  for (size_t at = 0; at < jars.size(); ++at) {
+    std::optional<std::string> manifest = zipReadJarManifest(jars[at]);
+    if (!manifest) continue;
+    std::optional<std::string> classPath = zipManifestAttribute(*manifest, "Class-Path");
+    if (!classPath) continue;
+    for (std::string& file : zipManifestClassPath(*classPath, jars[at])) {
+      if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+          !seen.emplace(st.st_dev, st.st_ino).second) {
+        continue;
+      }
+      named.push_back(file);
+      jars.push_back(std::move(file));
+    }
+  }
+  return named;
+}
+
+std::string jscDescribeFiles(const std::vector<std::string>& files) {
+  std::string lines;
+  for (const std::string& file : files) lines += describeFile(file).value_or("");
+  return lines;
+}
+
+std::optional<std::string> jscChangedFile(std::string_view record) {
+  size_t at = 0;
+  while (at < record.size()) {
+    size_t end = record.find('\n', at);
+    if (end == std::string_view::npos) end = record.size();
+    std::string_view line = record.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with("file ")) continue;
+    // file SIZE INODE MTIME PATH: the path follows the fourth space.
+    size_t pathAt = 0;
+    for (int spaces = 0; spaces < 4 && pathAt != std::string_view::npos; ++spaces) {
+      pathAt = line.find(' ', pathAt + 1);
+    }
+    if (pathAt == std::string_view::npos) return std::string(line);
+    std::string path = unescapePath(line.substr(pathAt + 1));
+    std::optional<std::string> now = describeFile(path);
+    if (!now || std::string_view(*now).substr(0, now->size() - 1) != line) return path;
+  }
+  return std::nullopt;
+}
+
 AgentKind jscAgentKind(std::string_view option) {
   if (option.starts_with("-agentlib:jdwp") || option.starts_with("-Xrunjdwp") ||
       (option.starts_with("-agentpath:") && option.find("jdwp") != std::string_view::npos)) {
@@ -681,7 +801,8 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   }
   uint64_t classPathBytes = 0;
   std::vector<std::string> directories;
-  for (const std::string& entry : jscContentEntries(options)) {
+  const std::vector<std::string> contentEntries = jscContentEntries(options);
+  for (const std::string& entry : contentEntries) {
     std::string identity = std::string(1, '\0') + entry;
     if (::stat(entry.c_str(), &st) == 0) {
       identity += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
@@ -730,9 +851,14 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   if (!writable) {
     // A directory made read-only after a cache was made in it (an image or a package build):
     // its finished cache is used as it is, without a word.
-    std::optional<std::string> recorded = readFile(recordFile, 256);
+    std::optional<std::string> recorded = readRecord(recordFile);
     std::optional<std::string> found = describeCache(finished);
-    if (recorded && found && recorded->starts_with(*found)) {
+    std::optional<std::string> changed = recorded ? jscChangedFile(*recorded) : std::nullopt;
+    if (changed) {
+      ut_tproda("Startup cache %.*s was made with %.*s, which has changed since", ut_textLimit(),
+                finished.c_str(), ut_textLimit(), changed->c_str());
+    }
+    if (recorded && found && recorded->starts_with(*found) && !changed) {
       std::lock_guard<std::mutex> guard(stateLock);
       cacheFile = finished;
       usedFile = finished;
@@ -753,12 +879,20 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
 
   bool ready = false;
   if (::access(finished.c_str(), F_OK) == 0) {
-    std::optional<std::string> recorded = readFile(recordFile, 256);
+    std::optional<std::string> recorded = readRecord(recordFile);
     std::optional<std::string> found = describeCache(finished);
     ready = recorded && found && recorded->starts_with(*found);
+    std::optional<std::string> changed = ready ? jscChangedFile(*recorded) : std::nullopt;
     if (!ready) {
       ut_tproda("Startup cache %.*s does not match its record; removing it and starting without a cache",
                 ut_textLimit(), finished.c_str());
+    } else if (changed) {
+      // A jar named by a manifest was rebuilt: the cache holds classes of its old bytes.
+      ready = false;
+      ut_tproda(
+          "Startup cache %.*s was made with %.*s, which has changed since; removing it and starting without "
+          "a cache",
+          ut_textLimit(), finished.c_str(), ut_textLimit(), changed->c_str());
     } else if (!swept.deadMarks.empty()) {
       // A process that ran on this cache ended without clearing its mark, perhaps because
       // the cache is damaged: the whole file must still be what was published.
@@ -842,6 +976,18 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     settled = false;
     ::unlink((base + ".noroom").c_str());
     ut_tproda("Startup cache: making %.*s", ut_textLimit(), finished.c_str());
+    std::vector<std::string> jars;
+    std::error_code cwdError;
+    std::string cwd = std::filesystem::current_path(cwdError).string();
+    for (const std::string& entry : contentEntries) {
+      jars.push_back(entry.starts_with('/') || cwd.empty() ? entry : cwd + "/" + entry);
+    }
+    std::vector<std::string> named = jscManifestClosure(jars);
+    manifestFiles = jscDescribeFiles(named);
+    if (!named.empty()) {
+      ut_tproda("Startup cache: the record lists %zu files named by the class path's manifests",
+                named.size());
+    }
     // The VM's remarks on classes it leaves out go to the log the configuration asks for, else nowhere.
     if (!ownLogging) given.push_back(family == CacheFamily::AotCache ? "-Xlog:cds*=off,aot*=off" : "-Xlog:cds*=off");
     if (family == CacheFamily::AotCache) {
@@ -895,7 +1041,8 @@ void jscPublishCache() {
   } else {
     std::optional<std::string> description = describeCache(cacheFile);
     std::string content = contentDigest(cacheFile);
-    if (description && !content.empty() && writeFileAtomically(recordFile, *description + "content " + content + "\n")) {
+    if (description && !content.empty() &&
+        writeFileAtomically(recordFile, *description + "content " + content + "\n" + manifestFiles)) {
       ut_tproda("Startup cache: %.*s is ready", ut_textLimit(), cacheFile.c_str());
       published = true;
     } else {

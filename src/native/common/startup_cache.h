@@ -7,6 +7,7 @@
 // record written beside it at that moment, so a truncated or altered file is never mapped.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,14 @@ std::vector<std::string> jscSplitOptionsVariable(std::string_view text);
 // The files whose content a cache depends on, named by an option list: the class path and
 // boot class path entries and the agents' jars and libraries.
 std::vector<std::string> jscContentEntries(const std::vector<std::string>& options);
+// The files the Class-Path of the entries' jar manifests name, followed through the manifests
+// of those in turn: each file once, only regular files that exist and are not entries.
+std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries);
+// The record lines of the files' identities ("file SIZE INODE MTIME PATH"), for the files
+// that exist; jscChangedFile gives the first file a record lists that is missing or no
+// longer matches its line, none when all match (or the record lists none).
+std::string jscDescribeFiles(const std::vector<std::string>& files);
+std::optional<std::string> jscChangedFile(std::string_view record);
 enum class AgentKind { None, Debugger, Other };
 AgentKind jscAgentKind(std::string_view option);
 

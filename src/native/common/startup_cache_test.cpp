@@ -2,14 +2,36 @@
 // file and the options each release family gets.
 #include "startup_cache.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 using Options = std::vector<std::string>;
+
+std::string le(uint32_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+  return out;
+}
+
+// A jar holding only a stored manifest.
+std::string jarWithManifest(const std::string& manifest) {
+  const std::string name = "META-INF/MANIFEST.MF";
+  const std::string sizes = le(0, 4) + le(manifest.size(), 4) + le(manifest.size(), 4);
+  const std::string local = le(0x04034b50, 4) + le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) + sizes +
+                            le(name.size(), 2) + le(0, 2) + name + manifest;
+  const std::string directory = le(0x02014b50, 4) + le(10, 2) + le(10, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
+                                sizes + le(name.size(), 2) + le(0, 4) + le(0, 4) + le(0, 4) + le(0, 4) + name;
+  return local + directory + le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) + le(directory.size(), 4) +
+         le(local.size(), 4) + le(0, 2);
+}
 
 TEST(StartupCache, ReleaseAndFamilyFromTheReleaseFile) {
   struct Case {
@@ -110,6 +132,47 @@ TEST(StartupCache, ContentEntriesAndAgents) {
       {"-Djavaagent=x", AgentKind::None},
   };
   for (const Case& c : cases) EXPECT_EQ(jscAgentKind(c.option), c.kind) << c.option;
+}
+
+// The files the class path's manifests name, followed through their own manifests, and
+// the record lines that tell when one of them changed.
+TEST(StartupCache, ManifestClosureAndItsRecord) {
+  testsupport::TempDir dir;
+  const auto jar = [&](const std::string& name, const std::string& classPath) {
+    return dir.write(name, jarWithManifest("Manifest-Version: 1.0\r\nClass-Path: " + classPath + "\r\n\r\n"));
+  };
+  const std::string app =
+      jar("app/app.jar", "dep.jar ../shared/a%25b.jar missing.jar classes/ plain.jar dep.jar");
+  const std::string dep = jar("app/dep.jar", "app.jar nested.jar");
+  const std::string odd = jar("shared/a%b.jar", "");
+  const std::string nested = dir.write("app/nested.jar", "not a zip");
+  const std::string plain = jar("app/plain.jar", "other.jar");
+  dir.write("app/other.jar", "x");
+  dir.makeDir("app/classes");
+  // Named in any depth once; entries, directories and missing files are not; other.jar only
+  // through plain.jar, an entry, whose manifest is read too.
+  const std::vector<std::string> named = jscManifestClosure({app, plain, dir.path("absent.jar")});
+  EXPECT_EQ(named, (Options{dep, dir.path("app/../shared/a%b.jar"), dir.path("app/other.jar"), nested}));
+  EXPECT_TRUE(jscManifestClosure({dep + "-gone", nested}).empty());
+
+  const std::string lines = jscDescribeFiles(named);
+  const std::string record = "12 34 5.000000006 0123456789abcdef\ncontent 0123456789abcdef-12\n" + lines;
+  EXPECT_EQ(jscChangedFile(record), std::nullopt) << record;
+  EXPECT_EQ(jscChangedFile("12 34 5.000000006 0123456789abcdef\ncontent 0123456789abcdef-12\n"), std::nullopt)
+      << "an older record lists no files";
+  EXPECT_NE(lines.find("/a%25b.jar\n"), std::string::npos) << lines;
+
+  // The same size and name, a new modification time: changed.
+  struct stat before;
+  ASSERT_EQ(::stat(dep.c_str(), &before), 0);
+  const struct timespec times[2] = {before.st_atim, {before.st_mtim.tv_sec + 2, before.st_mtim.tv_nsec}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, dep.c_str(), times, 0), 0);
+  EXPECT_EQ(jscChangedFile(record), dep);
+  ASSERT_EQ(::unlink(odd.c_str()), 0);
+  EXPECT_EQ(jscChangedFile(jscDescribeFiles({dep}) + lines.substr(lines.find('\n') + 1)),
+            dir.path("app/../shared/a%b.jar"))
+      << "a file now missing";
+  EXPECT_EQ(jscChangedFile("file 1 2\n"), "file 1 2") << "a damaged line";
 }
 
 // Publishing or dropping without a prepared run does nothing, and twice is harmless.
