@@ -24,16 +24,22 @@ using e2e::Env;
 namespace {
 
 const std::string kBuilt = FRAMEWORKS_BUILD_DIR;
+const std::string kFrameworkSources = std::string(EXAMPLES_DIR) + "/../bench/frameworks";
 
 // Builds what names lists (bench/frameworks/build's names) with the greeting into
 // kBuilt/greeting, once per build tree; test processes that run at once take turns. The
 // reason to skip when it cannot be had, else empty.
 std::string build(const std::string& names, const std::string& greeting) {
-  ::mkdir(kBuilt.c_str(), 0755);
+  std::filesystem::create_directories(kBuilt);
   int lock = ::open((kBuilt + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock < 0 || ::flock(lock, LOCK_EX) != 0) return "cannot lock " + kBuilt;
   const std::string out = kBuilt + "/" + greeting;
-  const std::string stamp = out + "/.built " + names;
+  // The builds are shared by the build trees of one checkout; sources that change make new ones.
+  size_t sources = std::hash<std::string>{}(names);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(kFrameworkSources)) {
+    if (entry.is_regular_file()) sources = sources * 31 + std::hash<std::string>{}(e2e::readFile(entry.path()));
+  }
+  const std::string stamp = out + "/.built " + names + " " + std::to_string(sources);
   std::string reason;
   if (!e2e::fileExists(stamp)) {
     std::string command = "FRAMEWORK_GREETING=" + greeting + " " + EXAMPLES_DIR +
