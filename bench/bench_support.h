@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -150,5 +151,32 @@ inline Start measure(const std::string& program, const std::vector<std::string>&
   }
   return result;
 }
+
+// Three kinds of start measured round after round, each round in a rotated order so that
+// none always runs first on a warm or cold machine: the first kind is the launcher, the
+// others what it is compared with.
+struct Rotation {
+  std::array<std::vector<double>, 3> answerMs;
+  std::array<std::vector<double>, 3> rssKiB;
+  std::array<std::vector<double>, 3> ratio;  // [1], [2]: the launcher's time over theirs
+
+  // Round i of the three starts; false when one failed.
+  bool round(int i, const std::array<std::function<Start()>, 3>& starts) {
+    std::array<Start, 3> result;
+    for (int k = 0; k < 3; ++k) {
+      const int which = (i + k) % 3;
+      result[which] = starts[which]();
+    }
+    for (const Start& start : result) {
+      if (!start.ok) return false;
+    }
+    for (int which = 0; which < 3; ++which) {
+      answerMs[which].push_back(result[which].answerMs);
+      rssKiB[which].push_back(static_cast<double>(result[which].rssKiB));
+      ratio[which].push_back(result[0].answerMs / result[which].answerMs);
+    }
+    return true;
+  }
+};
 
 }  // namespace benchsupport

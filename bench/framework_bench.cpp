@@ -179,48 +179,35 @@ void BM_Framework(benchmark::State& state, const Service& service, const std::st
   }
 
   const std::string useByHand = (aot ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") + byHandFile;
-  std::vector<double> launcherMs, jarMs, byHandMs, ratioJar, ratioByHand, launcherRss, jarRss, byHandRss;
+  benchsupport::Rotation rotation;
   for (int i = 0; i < benchsupport::runs(7); ++i) {
-    Start a, b, c;
-    auto runLauncher = [&] { a = start(launcher, {}); };
-    auto runJar = [&] { b = start(java, {"-jar", artifact}); };
-    auto runByHand = [&] { c = start(java, {useByHand, "-jar", cacheable}); };
-    if (i % 3 == 0) {
-      runLauncher(), runJar(), runByHand();
-    } else if (i % 3 == 1) {
-      runJar(), runByHand(), runLauncher();
-    } else {
-      runByHand(), runLauncher(), runJar();
-    }
-    if (!a.ok || !b.ok || !c.ok) {
+    if (!rotation.round(i, {[&] { return start(launcher, {}); },
+                            [&] {
+                              return start(java, {"-jar", artifact});
+                            },
+                            [&] {
+                              return start(java, {useByHand, "-jar", cacheable});
+                            }})) {
       state.SkipWithError("a start failed");
       return;
     }
-    launcherMs.push_back(a.answerMs);
-    jarMs.push_back(b.answerMs);
-    byHandMs.push_back(c.answerMs);
-    ratioJar.push_back(a.answerMs / b.answerMs);
-    ratioByHand.push_back(a.answerMs / c.answerMs);
-    launcherRss.push_back(static_cast<double>(a.rssKiB));
-    jarRss.push_back(static_cast<double>(b.rssKiB));
-    byHandRss.push_back(static_cast<double>(c.rssKiB));
   }
   if (cacheFile(tree + "/cache") != cache) {
     state.SkipWithError("the warm runs did not keep the cache");
     return;
   }
-  for (auto _ : state) state.SetIterationTime(median(launcherMs) / 1e3);
-  setCounter(state, "launcher_ms", median(launcherMs));
-  setCounter(state, "java_jar_ms", median(jarMs));
-  setCounter(state, "java_cache_ms", median(byHandMs));
-  setCounter(state, "ratio_vs_jar", median(ratioJar));
-  setCounter(state, "ratio_vs_cache", median(ratioByHand));
+  for (auto _ : state) state.SetIterationTime(median(rotation.answerMs[0]) / 1e3);
+  setCounter(state, "launcher_ms", median(rotation.answerMs[0]));
+  setCounter(state, "java_jar_ms", median(rotation.answerMs[1]));
+  setCounter(state, "java_cache_ms", median(rotation.answerMs[2]));
+  setCounter(state, "ratio_vs_jar", median(rotation.ratio[1]));
+  setCounter(state, "ratio_vs_cache", median(rotation.ratio[2]));
   setCounter(state, "first_answer_ms", first.answerMs);
   setCounter(state, "first_total_ms", first.totalMs);
   setCounter(state, "plain_answer_ms", plain.answerMs);
-  setCounter(state, "launcher_rss_kib", median(launcherRss));
-  setCounter(state, "java_jar_rss_kib", median(jarRss));
-  setCounter(state, "java_cache_rss_kib", median(byHandRss));
+  setCounter(state, "launcher_rss_kib", median(rotation.rssKiB[0]));
+  setCounter(state, "java_jar_rss_kib", median(rotation.rssKiB[1]));
+  setCounter(state, "java_cache_rss_kib", median(rotation.rssKiB[2]));
 }
 
 const int kRegistered = [] {

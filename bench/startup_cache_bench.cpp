@@ -32,8 +32,8 @@ constexpr int kClasses = 3000;
 constexpr int kJars = 4;
 
 // Starts the server, waits for its port's first answer, asks it to stop, and reaps it.
-Start measure(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
-              int port) {
+Start measure(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env, int port) {
   return benchsupport::measure(
       program, args, env, port, "/", benchsupport::answered,
       [port](pid_t) { benchsupport::request(port, "/stop"); }, [](int status) { return status == 0; });
@@ -55,7 +55,8 @@ class Application {
     }
     // Every class has state, a static initialiser, an interface and a method called once.
     std::ofstream registry(src + "/gen/Registry.java");
-    registry << "package gen;\npublic final class Registry {\n  public static long initialise() {\n    long sum = 0;\n";
+    registry << "package gen;\npublic final class Registry {\n  public static long initialise() {\n    long "
+                "sum = 0;\n";
     for (int i = 0; i < kClasses; ++i) {
       const std::string package = "gen.p" + std::to_string(i % kJars);
       const std::string name = "C" + std::to_string(i);
@@ -64,7 +65,8 @@ class Application {
           << "public final class " << name << " implements gen.Part {\n"
           << "  private static final int[] TABLE = new int[16];\n"
           << "  private static final String NAME = \"" << name << "\".toLowerCase();\n"
-          << "  static { for (int i = 0; i < TABLE.length; i++) TABLE[i] = i * " << i << " + NAME.length(); }\n"
+          << "  static { for (int i = 0; i < TABLE.length; i++) TABLE[i] = i * " << i
+          << " + NAME.length(); }\n"
           << "  private final int seed;\n"
           << "  public " << name << "(int seed) { this.seed = seed; }\n"
           << "  public int handle(int x) { return seed + TABLE[x & 15] + NAME.hashCode(); }\n"
@@ -82,7 +84,8 @@ class Application {
         << "  public static void main(String[] args) throws Exception {\n"
         << "    long sum = gen.Registry.initialise();\n"
         << "    byte[] body = (\"ok \" + sum + \"\\n\").getBytes(StandardCharsets.UTF_8);\n"
-        << "    HttpServer server = HttpServer.create(new InetSocketAddress(\"127.0.0.1\", Integer.parseInt(args[0])), 16);\n"
+        << "    HttpServer server = HttpServer.create(new InetSocketAddress(\"127.0.0.1\", "
+           "Integer.parseInt(args[0])), 16);\n"
         << "    server.createContext(\"/\", exchange -> {\n"
         << "      boolean stop = exchange.getRequestURI().getPath().equals(\"/stop\");\n"
         << "      exchange.sendResponseHeaders(200, body.length);\n"
@@ -97,11 +100,11 @@ class Application {
     std::string command = "find " + src + " -name '*.java' > " + root_ + "/sources && " + kBuildJdk +
                           "/bin/javac --release 17 -nowarn -d " + classes + " @" + root_ + "/sources";
     for (int jar = 0; jar < kJars; ++jar) {
-      command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/part" + std::to_string(jar) + ".jar -C " + classes +
-                 " gen/p" + std::to_string(jar);
+      command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/part" + std::to_string(jar) +
+                 ".jar -C " + classes + " gen/p" + std::to_string(jar);
     }
-    command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/server.jar -C " + classes + " CacheServer.class -C " +
-               classes + " gen/Part.class -C " + classes + " gen/Registry.class";
+    command += " && " + kBuildJdk + "/bin/jar cf " + root_ + "/lib/server.jar -C " + classes +
+               " CacheServer.class -C " + classes + " gen/Part.class -C " + classes + " gen/Registry.class";
     ok_ = std::system(command.c_str()) == 0;
     for (int jar = 0; jar < kJars; ++jar) classPath_ += root_ + "/lib/part" + std::to_string(jar) + ".jar:";
     classPath_ += root_ + "/lib/server.jar";
@@ -132,7 +135,9 @@ std::string cacheFile(const std::string& dir) {
   return std::string();
 }
 
-void setCounter(benchmark::State& state, const char* name, double value) { state.counters[name] = benchmark::Counter(value); }
+void setCounter(benchmark::State& state, const char* name, double value) {
+  state.counters[name] = benchmark::Counter(value);
+}
 
 void BM_StartupCache(benchmark::State& state, const std::string& jdk) {
   if (!fs::exists(jdk + "/lib/server/libjvm.so")) {
@@ -149,8 +154,8 @@ void BM_StartupCache(benchmark::State& state, const std::string& jdk) {
   const std::string launcher = tree + "/bin/server";
   fs::copy_file(LAUNCHER_BINARY, launcher, fs::copy_options::overwrite_existing);
   fs::permissions(launcher, fs::perms::owner_all);
-  std::ofstream(tree + "/bin/server.config") << "javahome " << jdk << "\nmainclass CacheServer\naddjars " << app.root()
-                                            << "/lib\nstartupcache ../cache\n";
+  std::ofstream(tree + "/bin/server.config") << "javahome " << jdk << "\nmainclass CacheServer\naddjars "
+                                             << app.root() << "/lib\nstartupcache ../cache\n";
   const std::vector<std::string> env = {"LD_LIBRARY_PATH=" + jdk + "/lib/server:" + jdk + "/lib",
                                         "LAUNCHER_ENV_CHECKED=true"};
   const std::string java = jdk + "/bin/java";
@@ -181,49 +186,36 @@ void BM_StartupCache(benchmark::State& state, const std::string& jdk) {
   const bool aot = cache.ends_with(".aot");
   const std::string byHand = (aot ? "-XX:AOTCache=" : "-XX:SharedArchiveFile=") + cache;
 
-  std::vector<double> launcherMs, javaMs, javaCacheMs, ratioJava, ratioByHand, launcherRss, javaRss, byHandRss;
+  benchsupport::Rotation rotation;
   for (int i = 0; i < benchsupport::runs(10); ++i) {
-    Start a, b, c;
-    auto runLauncher = [&] { a = start(launcher, {}); };
-    auto runJava = [&] { b = start(java, {"-cp", app.classPath(), "CacheServer"}); };
-    auto runByHand = [&] { c = start(java, {byHand, "-cp", app.classPath(), "CacheServer"}); };
-    if (i % 3 == 0) {
-      runLauncher(), runJava(), runByHand();
-    } else if (i % 3 == 1) {
-      runJava(), runByHand(), runLauncher();
-    } else {
-      runByHand(), runLauncher(), runJava();
-    }
-    if (!a.ok || !b.ok || !c.ok) {
+    if (!rotation.round(i, {[&] { return start(launcher, {}); },
+                            [&] {
+                              return start(java, {"-cp", app.classPath(), "CacheServer"});
+                            },
+                            [&] {
+                              return start(java, {byHand, "-cp", app.classPath(), "CacheServer"});
+                            }})) {
       state.SkipWithError("a start failed");
       return;
     }
-    launcherMs.push_back(a.answerMs);
-    javaMs.push_back(b.answerMs);
-    javaCacheMs.push_back(c.answerMs);
-    ratioJava.push_back(a.answerMs / b.answerMs);
-    ratioByHand.push_back(a.answerMs / c.answerMs);
-    launcherRss.push_back(static_cast<double>(a.rssKiB));
-    javaRss.push_back(static_cast<double>(b.rssKiB));
-    byHandRss.push_back(static_cast<double>(c.rssKiB));
   }
   if (cacheFile(tree + "/cache") != cache) {
     state.SkipWithError("the warm runs did not keep the cache");
     return;
   }
-  for (auto _ : state) state.SetIterationTime(median(launcherMs) / 1e3);
-  setCounter(state, "launcher_ms", median(launcherMs));
-  setCounter(state, "java_ms", median(javaMs));
-  setCounter(state, "java_cache_ms", median(javaCacheMs));
-  setCounter(state, "ratio_vs_java", median(ratioJava));
-  setCounter(state, "ratio_vs_java_cache", median(ratioByHand));
+  for (auto _ : state) state.SetIterationTime(median(rotation.answerMs[0]) / 1e3);
+  setCounter(state, "launcher_ms", median(rotation.answerMs[0]));
+  setCounter(state, "java_ms", median(rotation.answerMs[1]));
+  setCounter(state, "java_cache_ms", median(rotation.answerMs[2]));
+  setCounter(state, "ratio_vs_java", median(rotation.ratio[1]));
+  setCounter(state, "ratio_vs_java_cache", median(rotation.ratio[2]));
   setCounter(state, "first_answer_ms", median(firstAnswer));
   setCounter(state, "first_total_ms", median(firstTotal));
   setCounter(state, "plain_answer_ms", median(plainAnswerA));
   setCounter(state, "plain_total_ms", median(plainTotalA));
-  setCounter(state, "launcher_rss_kib", median(launcherRss));
-  setCounter(state, "java_rss_kib", median(javaRss));
-  setCounter(state, "java_cache_rss_kib", median(byHandRss));
+  setCounter(state, "launcher_rss_kib", median(rotation.rssKiB[0]));
+  setCounter(state, "java_rss_kib", median(rotation.rssKiB[1]));
+  setCounter(state, "java_cache_rss_kib", median(rotation.rssKiB[2]));
   setCounter(state, "cache_kib", static_cast<double>(fs::file_size(cache)) / 1024);
 }
 
