@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "launch_settings.h"
+
 // Process start: takes NOTIFY_SOCKET and the restart generation out of the environment,
 // so that neither the environment snapshot nor the VM, the application or its children
 // see them. They are put back before a re-execution.
@@ -22,6 +24,9 @@ bool hmdServiceApplicationStarts();
 
 // The main method is about to be called in the VM: readiness by "main", the readiness
 // port poll, and the watchdog begin.
+// One try of a polled readiness rule (port: this process listens on it; http: a status
+// line comes back), for whoever waits on the rule besides the service manager.
+bool hmdReadinessMet(const Readiness& readiness);
 void hmdServiceMainCalled(JavaVM* vm);
 // The main method has returned (normally: without an exception): readiness by "return".
 void hmdServiceMainReturned(bool normally);

@@ -67,6 +67,7 @@
 #include "launcher_location.h"
 #include "path_list.h"
 #include "process_end.h"
+#include "service_notify.h"
 #include "trace.h"
 
 namespace {
@@ -1094,19 +1095,6 @@ bool jscRetryWithoutCache() {
 
 namespace {
 
-// Whether the readiness port answers on the loopback address.
-bool portAnswers(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool answered = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return answered;
-}
-
 // Waits for the readiness rule, then stops the application as a stop signal does. Once
 // the VM has ended by itself nothing is sent: its end publishes the cache.
 void watchTraining(Readiness readiness) {
@@ -1115,9 +1103,9 @@ void watchTraining(Readiness readiness) {
   for (;;) {
     if (mainReturned) break;
     if (readiness.mode == ReadinessMode::Main && std::chrono::steady_clock::now() >= deadline) break;
-    if (readiness.mode == ReadinessMode::Port) {
+    if (readiness.mode == ReadinessMode::Port || readiness.mode == ReadinessMode::Http) {
       lock.unlock();
-      bool ready = portAnswers(readiness.port);
+      bool ready = hmdReadinessMet(readiness);
       lock.lock();
       if (ready) break;
     }

@@ -495,6 +495,12 @@ bool hmdServiceApplicationStarts() {
   return !path || hmdWritePidFile(*path);
 }
 
+bool hmdReadinessMet(const Readiness& readiness) {
+  if (readiness.mode == ReadinessMode::Port) return listenerOnPort(readiness.port) == Listener::Ours;
+  if (readiness.mode == ReadinessMode::Http) return httpTry(readiness.port, readiness.path.c_str()).empty();
+  return false;
+}
+
 void hmdServiceMainCalled(JavaVM* vm) {
   if (notifyLength == 0) return;
   if (readinessMode == ReadinessMode::Main) sendReady();
