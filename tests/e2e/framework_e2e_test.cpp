@@ -3,7 +3,7 @@
 // started with mainjar from its extracted layout answers, stops on one SIGTERM with its
 // graceful shutdown, makes and uses a start-up cache and runs the new code of a rebuild
 // deployed over it; the OpenTelemetry agent, configured and in JAVA_TOOL_OPTIONS, starts
-// with the cache on every installation.
+// with the cache on every installation; each service stops with its own graceful shutdown.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "e2e_fixture.h"
 
@@ -212,6 +213,55 @@ TEST(Framework, MonitoringAgentStartsWithTheCacheOnEveryInstallation) {
         EXPECT_FALSE(e2e::contains(result.err, "[error]")) << what << result.err;
         EXPECT_FALSE(e2e::contains(result.err, "Error occurred during")) << what << result.err;
         EXPECT_FALSE(e2e::contains(result.err, "[warning]")) << what << result.err;
+      }
+    }
+  }
+}
+
+// Each framework's own graceful shutdown runs on one SIGTERM, with and without handleexit,
+// on every installation, with a start-up cache made at the first of those ends: Spring Boot
+// from its extracted layout, Quarkus from the layout its documentation pairs with a cache,
+// Micronaut from its executable jar. Each service's own line says its shutdown ran.
+TEST(Framework, EachServiceStopsGracefullyOnOneSigtermOnEveryInstallation) {
+  // One build per name: another test may be running the Spring Boot service built before.
+  for (const char* name : {"spring-boot", "quarkus", "micronaut"}) {
+    if (std::string reason = build(name, "Hello"); !reason.empty()) GTEST_SKIP() << reason;
+  }
+  struct Service {
+    const char* name;
+    std::string jar;  // relative to the tree's bin directory
+    const char* shutDown;
+  };
+  const std::vector<Service> services = {
+      {"spring-boot", "../app/greeting-spring.jar", "Graceful shutdown complete"},
+      {"quarkus", kBuilt + "/Hello/quarkus/quarkus-aot/quarkus-run.jar", "greeting-quarkus stopped in "},
+      {"micronaut", kBuilt + "/Hello/micronaut/greeting-micronaut.jar", "greeting: shut down"},
+  };
+  for (const std::string& jdk : e2e::testInstallations()) {
+    for (const Service& service : services) {
+      // The test above stops the Spring Boot service on the tests' own installation.
+      if (std::string(service.name) == "spring-boot" && jdk == e2e::testJdkHome()) continue;
+      AppTree tree("greeting");
+      if (std::string(service.name) == "spring-boot") deploySpring(tree, "Hello", jdk);
+      const std::string config = "javahome " + jdk + "\nmainjar " + service.jar + "\nstartupcache ../cache\n";
+      for (bool handleExit : {false, true}) {
+        SCOPED_TRACE(jdk + ", " + service.name + (handleExit ? ", handleexit" : ""));
+        tree.writeConfig(config + (handleExit ? "options handleexit\n" : ""));
+        int port = freePort();
+        e2e::Child child = tree.start({}, Env().set("GREETING_PORT", std::to_string(port)).set("UTRACE", "-p"));
+        EXPECT_EQ(awaitAnswer(child, port, "/hello?name=you"), "Hello, you\n");
+        child.signal(SIGTERM);
+        e2e::RunResult ended = child.wait(120);
+        EXPECT_EQ(ended.status, 143) << ended.out << ended.err;
+        EXPECT_TRUE(e2e::contains(ended.out + ended.err, service.shutDown)) << ended.out << ended.err;
+        // The first stop makes the cache; handleexit, which changes the VM's options on some
+        // releases, uses it or makes one of its own.
+        EXPECT_TRUE(e2e::contains(ended.out, "Startup cache: making ") ||
+                    (handleExit && e2e::contains(ended.out, "Startup cache: using ")))
+            << ended.out;
+        EXPECT_FALSE(e2e::contains(ended.err, "[warning]")) << ended.err;
+        EXPECT_FALSE(e2e::contains(ended.err, "[error]")) << ended.err;
+        EXPECT_EQ(ended.err.find("cleanup"), std::string::npos) << ended.err;
       }
     }
   }
