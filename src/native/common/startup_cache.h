@@ -59,6 +59,21 @@ void jscPublishCache();
 // The process is forced down: the cache being made is dropped.
 void jscDiscardCache();
 
+// The classes the launcher looks up by name once the VM exists. A class path search for a
+// class that is not there opens every jar on it, which a run on a cache otherwise never
+// does: the run that makes a cache notes each class it did not find, its record lists them,
+// and a run on that cache (the same class path content) does not search for them again.
+bool jscClassKnownAbsent(std::string_view className);
+void jscNoteClassAbsent(std::string_view className);
+// The record lines of those classes ("absent NAME"), and the names a record lists.
+std::string jscDescribeAbsentClasses(const std::vector<std::string>& classNames);
+std::vector<std::string> jscAbsentClasses(std::string_view record);
+
+// Whether a text the VM prints is its remark that it recorded the configuration this run
+// asked it to record for a cache (release 25 names the launcher's own temporary file as it
+// ends): it is not the application's output and stays off the console.
+bool jscIsRecordingRemark(std::string_view text);
+
 // VM creation failed: when this run gave cache options, drops the cache it was given, prints
 // one line and has the re-executed image start without cache options (true); else false.
 bool jscRetryWithoutCache();
