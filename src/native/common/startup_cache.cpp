@@ -652,6 +652,22 @@ std::vector<std::string> jscContentEntries(const std::vector<std::string>& optio
   return entries;
 }
 
+ContentIdentity jscContentIdentity(const std::vector<std::string>& entries, uint64_t digest) {
+  ContentIdentity identity{.digest = digest, .fileBytes = 0, .directories = {}};
+  struct stat st;
+  for (const std::string& entry : entries) {
+    std::string text = std::string(1, '\0') + entry;
+    if (::stat(entry.c_str(), &st) == 0) {
+      text += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
+              std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+      if (S_ISREG(st.st_mode)) identity.fileBytes += static_cast<uint64_t>(st.st_size);
+      if (S_ISDIR(st.st_mode)) identity.directories.push_back(entry);
+    }
+    identity.digest = fnv1a(text, identity.digest);
+  }
+  return identity;
+}
+
 std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries) {
   std::set<std::pair<dev_t, ino_t>> seen;
   std::vector<std::string> jars;
@@ -811,19 +827,11 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     }
     if (shapesCache(text)) state = fnv1a(std::string(1, '\0') + text, state);
   }
-  uint64_t classPathBytes = 0;
-  std::vector<std::string> directories;
   const std::vector<std::string> contentEntries = jscContentEntries(options);
-  for (const std::string& entry : contentEntries) {
-    std::string identity = std::string(1, '\0') + entry;
-    if (::stat(entry.c_str(), &st) == 0) {
-      identity += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
-                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-      if (S_ISREG(st.st_mode)) classPathBytes += static_cast<uint64_t>(st.st_size);
-      if (S_ISDIR(st.st_mode)) directories.push_back(entry);
-    }
-    state = fnv1a(identity, state);
-  }
+  ContentIdentity content = jscContentIdentity(contentEntries, state);
+  state = content.digest;
+  const uint64_t classPathBytes = content.fileBytes;
+  const std::vector<std::string>& directories = content.directories;
 
   std::string config = cfgGetCurrentConfigFile().value_or("");
   const char* appName = hmdGetApplicationName();

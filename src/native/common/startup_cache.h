@@ -7,6 +7,7 @@
 // record written beside it at that moment, so a truncated or altered file is never mapped.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,15 @@ std::vector<std::string> jscSplitOptionsVariable(std::string_view text);
 // The files whose content a cache depends on, named by an option list: the class path and
 // boot class path entries and the agents' jars and libraries.
 std::vector<std::string> jscContentEntries(const std::vector<std::string>& options);
+// What the entries hold, as a start reads it with one stat each: the digest continued over
+// each entry's name, size, inode and modification time, the size of the regular files,
+// and the entries that are directories.
+struct ContentIdentity {
+  uint64_t digest;
+  uint64_t fileBytes;
+  std::vector<std::string> directories;
+};
+ContentIdentity jscContentIdentity(const std::vector<std::string>& entries, uint64_t digest);
 // The files the Class-Path of the entries' jar manifests name, followed through the manifests
 // of those in turn: each file once, only regular files that exist and are not entries.
 std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries);
