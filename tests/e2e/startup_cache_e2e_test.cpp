@@ -62,6 +62,7 @@ void expectNoVmComplaint(const e2e::RunResult& r) {
     EXPECT_FALSE(contains(*text, "[warning]")) << *text;
     EXPECT_FALSE(contains(*text, "[error")) << *text;
     EXPECT_FALSE(contains(*text, "A fatal error")) << *text;
+    EXPECT_FALSE(contains(*text, "AOTConfiguration recorded")) << *text;
   }
 }
 
@@ -623,6 +624,65 @@ TEST_P(StartupCache, MakeCacheTrainsUnderEachReadinessRule) {
   EXPECT_EQ(byPort.status, 0) << byPort.err;
   EXPECT_TRUE(e2e::hasLine(byPort.out, "listening")) << byPort.out;
   EXPECT_EQ(caches().size(), 1u);
+  EXPECT_TRUE(leftovers().empty());
+}
+
+// The classes whose natives the launcher registers: a run on a cache made from a class path
+// without them searches no jar for them (the search would open every jar, which a run on a
+// cache otherwise never does), and once they are on the class path their natives are there
+// again on a run on the cache.
+TEST_P(StartupCache, RunOnACacheSkipsTheSearchForLauncherClassesTheClassPathLacks) {
+  fs::rename(tree.path("lib/app.jar"), tree.path("app.jar"));
+  buildHello("v1", tree.path("lib/hello.jar"));
+  configure("startupcache ../cache\n", "Deployed");
+  const std::vector<std::string> skipped = {
+      "Startup cache: com/vantrel/launcher/JavaLauncher was not found when the cache was made; not looked up",
+      "Startup cache: com/vantrel/enterprise/server/UserId was not found when the cache was made; not looked up"};
+  auto first = tree.run({}, traced());
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string made = traced(first.out, "Startup cache: making ");
+  ASSERT_FALSE(made.empty()) << first.out;
+  for (const std::string& line : skipped) EXPECT_FALSE(e2e::hasLine(first.out, line)) << first.out;
+  EXPECT_TRUE(contains(e2e::readFile(made + ".record"), "\nabsent com/vantrel/launcher/JavaLauncher\n"))
+      << e2e::readFile(made + ".record");
+  auto warm = tree.run({}, traced());
+  ASSERT_EQ(warm.status, 0) << warm.err;
+  EXPECT_TRUE(e2e::hasLine(warm.out, "Startup cache: using " + made)) << warm.out;
+  EXPECT_TRUE(e2e::hasLine(warm.out, "hello v1 agent=null")) << warm.out;
+  for (const std::string& line : skipped) EXPECT_TRUE(e2e::hasLine(warm.out, line)) << warm.out;
+  expectNoVmComplaint(warm);
+
+  fs::rename(tree.path("app.jar"), tree.path("lib/app.jar"));
+  configure("startupcache ../cache\n");
+  for (int run = 0; run < 2; ++run) {
+    auto natives = tree.run({"natives"}, traced());
+    ASSERT_EQ(natives.status, 0) << natives.err;
+    EXPECT_FALSE(traced(natives.out, run == 0 ? "Startup cache: making " : "Startup cache: using ").empty())
+        << natives.out;
+    EXPECT_TRUE(e2e::hasLine(natives.out, "nativeAvailable=true")) << natives.out;
+    // Bound: the calls answer instead of throwing UnsatisfiedLinkError.
+    EXPECT_TRUE(contains(natives.out, "\nregistry=")) << natives.out;
+    for (const std::string& line : skipped) EXPECT_FALSE(e2e::hasLine(natives.out, line)) << natives.out;
+  }
+}
+
+// A VM that cannot be created with the cache options (release 17 refuses to archive at
+// exit with -XX:+RecordDynamicDumpInfo) is created once more without them: one warning
+// line, the application runs, and neither it nor the directory keeps a trace of the retry.
+TEST_P(StartupCache, CreationFailingWithTheCacheOptionsStartsOnceMoreWithout) {
+  if (aot()) GTEST_SKIP() << "release 25 ends the process itself when it refuses these options";
+  configure("startupcache ../cache\nvmparam -XX:+RecordDynamicDumpInfo\n");
+  auto r = tree.run({"getenv", "LAUNCHER_STARTUPCACHE_OFF"}, traced());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(e2e::countLines(r.err, "Warning: the VM could not be created with the startup cache options; starting "
+                                   "again without a cache."),
+            1u)
+      << r.err;
+  EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache not used: the VM could not be created with the cache options before "
+                                  "this start"))
+      << r.out;
+  EXPECT_TRUE(e2e::hasLine(r.out, "getenv LAUNCHER_STARTUPCACHE_OFF=null")) << r.out;
+  EXPECT_TRUE(caches().empty());
   EXPECT_TRUE(leftovers().empty());
 }
 

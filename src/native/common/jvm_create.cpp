@@ -23,6 +23,7 @@
 #include "process_end.h"
 #include "service_notify.h"
 #include "signals.h"
+#include "startup_cache.h"
 #include "trace.h"
 
 namespace {
@@ -45,7 +46,8 @@ std::atomic<bool> vmLeftLineOpen{false};
 // standard error, so that its own message after a refused creation starts a line. The VM
 // writes a log line in pieces (decorations, message, line end); a line is flushed once it
 // is complete, so that a logging VM costs one write per line, as it does without the hook.
-// Standard error is unbuffered, so its pieces still go out at once.
+// Standard error is unbuffered, so its pieces still go out at once. The VM's remark on the
+// configuration a start-up cache run records is the launcher's business, not the console's.
 jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
   char small[1024];
   va_list copy;
@@ -59,6 +61,10 @@ jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
     large.resize(static_cast<size_t>(length) + 1);
     std::vsnprintf(large.data(), large.size(), format, args);
     text = large.data();
+  }
+  if (jscIsRecordingRemark(std::string_view(text, static_cast<size_t>(length)))) {
+    ut_tproda("Startup cache: the VM's remark on the configuration it recorded is kept off the console");
+    return length;
   }
   size_t written = std::fwrite(text, 1, static_cast<size_t>(length), stream);
   if (text[length - 1] == '\n') std::fflush(stream);

@@ -8,6 +8,7 @@
 
 #include "host_natives.h"
 #include "jni_support.h"
+#include "startup_cache.h"
 #include "trace.h"
 #include "userid.h"
 
@@ -81,12 +82,25 @@ bool registerRows(JNIEnv* env, jclass cls, const NativeRow (&rows)[N]) {
   return env->RegisterNatives(cls, methods, static_cast<jint>(N)) == JNI_OK;
 }
 
-void registerLauncherNatives(JNIEnv* env) {
-  LocalRef<jclass> cls(env, env->FindClass("com/vantrel/launcher/JavaLauncher"));
-  if (!cls) {
-    jsvClearException(env);
-    return;
+// Finds one of the classes whose natives the launcher registers; null, with no exception
+// pending, when it is not there. A run on a start-up cache does not search a class path
+// that did not hold the class when the cache was made: the search would open every jar.
+jclass findNativesClass(JNIEnv* env, const char* name) {
+  if (jscClassKnownAbsent(name)) {
+    ut_tproda("Startup cache: %s was not found when the cache was made; not looked up", name);
+    return nullptr;
   }
+  jclass cls = env->FindClass(name);
+  if (cls == nullptr) {
+    jsvClearException(env);
+    jscNoteClassAbsent(name);
+  }
+  return cls;
+}
+
+void registerLauncherNatives(JNIEnv* env) {
+  LocalRef<jclass> cls(env, findNativesClass(env, "com/vantrel/launcher/JavaLauncher"));
+  if (!cls) return;
   jfieldID field = env->GetStaticFieldID(cls.get(), "nativeAvailable", "Z");
   if (field == nullptr) {
     ut_tproda("Launcher error: failed to find nativeAvailable field in JavaLauncher class");
@@ -102,11 +116,8 @@ void registerLauncherNatives(JNIEnv* env) {
 }
 
 void registerUserIdNatives(JNIEnv* env) {
-  LocalRef<jclass> cls(env, env->FindClass("com/vantrel/enterprise/server/UserId"));
-  if (!cls) {
-    jsvClearException(env);
-    return;
-  }
+  LocalRef<jclass> cls(env, findNativesClass(env, "com/vantrel/enterprise/server/UserId"));
+  if (!cls) return;
   if (registerRows(env, cls.get(), userIdNatives)) {
     ut_tproda("Registered user identity natives");
   } else {

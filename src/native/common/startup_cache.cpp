@@ -5,7 +5,8 @@
 //   NAME-OWNER-INST-STATE.EXT.record   size, inode, modification time and a header digest of
 //                                      it, then a digest of its whole content, then the
 //                                      size, inode and modification time of each file the
-//                                      class path's jar manifests name (Class-Path)
+//                                      class path's jar manifests name (Class-Path), and
+//                                      the classes the launcher looked for and did not find
 //   NAME-OWNER-INST-STATE.EXT.tmp-PID  a cache being made by process PID (the VM of release
 //                                      25 also keeps its recorded configuration beside it)
 //   NAME-OWNER-INST-STATE.EXT.inuse-PID  process PID runs on the cache; cleared at its orderly end
@@ -85,11 +86,18 @@ std::string usedFile;
 // The record lines of the files the class path's manifests name, taken as the run that
 // makes the cache starts.
 std::string manifestFiles;
+// The classes the run that makes the cache did not find (for its record), and those the
+// record of the cache this run uses lists.
+std::vector<std::string> absentNoted;
+std::vector<std::string> absentRecorded;
 // From release 25: the installation's java and the options of the step that assembles the
 // cache from the configuration the run recorded, and whether its output is kept.
 std::string assembler;
 std::vector<std::string> assemblyOptions;
 bool assemblyTalks = false;
+// What the VM prints as it ends a run that records a configuration (release 25): set
+// before the VM exists and cleared after it, so the print hook reads it without the lock.
+std::string recordingRemark;
 // A training run (+makecache): why no cache can be made, whether one was published, and
 // the readiness watch that stops the application once it is ready.
 bool training = false;
@@ -528,8 +536,11 @@ void jscTerm() {
   optionsGiven = false;
   usedFile.clear();
   manifestFiles.clear();
+  absentNoted.clear();
+  absentRecorded.clear();
   assembler.clear();
   assemblyOptions.clear();
+  recordingRemark.clear();
   cacheDir.clear();
   cacheFile.clear();
   tempFile.clear();
@@ -639,6 +650,22 @@ std::vector<std::string> jscContentEntries(const std::vector<std::string>& optio
     }
   }
   return entries;
+}
+
+ContentIdentity jscContentIdentity(const std::vector<std::string>& entries, uint64_t digest) {
+  ContentIdentity identity{.digest = digest, .fileBytes = 0, .directories = {}};
+  struct stat st;
+  for (const std::string& entry : entries) {
+    std::string text = std::string(1, '\0') + entry;
+    if (::stat(entry.c_str(), &st) == 0) {
+      text += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
+              std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+      if (S_ISREG(st.st_mode)) identity.fileBytes += static_cast<uint64_t>(st.st_size);
+      if (S_ISDIR(st.st_mode)) identity.directories.push_back(entry);
+    }
+    identity.digest = fnv1a(text, identity.digest);
+  }
+  return identity;
 }
 
 std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries) {
@@ -800,19 +827,11 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     }
     if (shapesCache(text)) state = fnv1a(std::string(1, '\0') + text, state);
   }
-  uint64_t classPathBytes = 0;
-  std::vector<std::string> directories;
   const std::vector<std::string> contentEntries = jscContentEntries(options);
-  for (const std::string& entry : contentEntries) {
-    std::string identity = std::string(1, '\0') + entry;
-    if (::stat(entry.c_str(), &st) == 0) {
-      identity += ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ino) + ":" +
-                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-      if (S_ISREG(st.st_mode)) classPathBytes += static_cast<uint64_t>(st.st_size);
-      if (S_ISDIR(st.st_mode)) directories.push_back(entry);
-    }
-    state = fnv1a(identity, state);
-  }
+  ContentIdentity content = jscContentIdentity(contentEntries, state);
+  state = content.digest;
+  const uint64_t classPathBytes = content.fileBytes;
+  const std::vector<std::string>& directories = content.directories;
 
   std::string config = cfgGetCurrentConfigFile().value_or("");
   const char* appName = hmdGetApplicationName();
@@ -863,6 +882,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
       std::lock_guard<std::mutex> guard(stateLock);
       cacheFile = finished;
       usedFile = finished;
+      absentRecorded = jscAbsentClasses(*recorded);
       optionsGiven = true;
       ut_tproda("Startup cache: using %.*s (its directory cannot be written)", ut_textLimit(), finished.c_str());
       published = true;
@@ -879,6 +899,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   SweepResult swept = sweep(owner, installPrefix, owner + hex(installation, 8) + "-" + hex(state, 16) + extension);
 
   bool ready = false;
+  std::vector<std::string> recordedAbsent;
   if (::access(finished.c_str(), F_OK) == 0) {
     std::optional<std::string> recorded = readRecord(recordFile);
     std::optional<std::string> found = describeCache(finished);
@@ -912,6 +933,8 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     if (!ready) {
       ::unlink(finished.c_str());
       ::unlink(recordFile.c_str());
+    } else {
+      recordedAbsent = jscAbsentClasses(*recorded);
     }
   }
   for (const std::string& mark : swept.deadMarks) ::unlink(mark.c_str());
@@ -960,6 +983,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
   std::vector<std::string> given;
   if (ready) {
     usedFile = finished;
+    absentRecorded = std::move(recordedAbsent);
     // The java command's script runs without the launcher: no mark for it.
     if (!optIsOptionOn("+javacmd", true)) {
       inUseMark = finished + ".inuse-" + std::to_string(::getpid());
@@ -994,6 +1018,7 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions) {
     if (family == CacheFamily::AotCache) {
       assembler = home + "/bin/java";
       assemblyTalks = ownLogging;
+      recordingRemark = "AOTConfiguration recorded: " + tempFile + ".config";
       // The options the VM itself received from the list; those of JAVA_TOOL_OPTIONS and
       // _JAVA_OPTIONS reach the assembling VM through the environment it inherits.
       for (const VmOption& option : finalOptions) {
@@ -1043,7 +1068,8 @@ void jscPublishCache() {
     std::optional<std::string> description = describeCache(cacheFile);
     std::string content = contentDigest(cacheFile);
     if (description && !content.empty() &&
-        writeFileAtomically(recordFile, *description + "content " + content + "\n" + manifestFiles)) {
+        writeFileAtomically(recordFile, *description + "content " + content + "\n" + manifestFiles +
+                                              jscDescribeAbsentClasses(absentNoted))) {
       ut_tproda("Startup cache: %.*s is ready", ut_textLimit(), cacheFile.c_str());
       published = true;
     } else {
@@ -1073,6 +1099,49 @@ void jscTakeEnvironment() {
 void jscHandToReexec() {
   if (!noticedState.empty()) hmdReexecVariable(kNoticeVariable, noticedState);
   if (retryWithout) hmdReexecVariable(kWithoutVariable, "1");
+}
+
+bool jscIsRecordingRemark(std::string_view text) {
+  if (recordingRemark.empty()) return false;
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.remove_suffix(1);
+  return text == recordingRemark;
+}
+
+bool jscClassKnownAbsent(std::string_view className) {
+  std::lock_guard<std::mutex> guard(stateLock);
+  if (usedFile.empty()) return false;
+  return std::find(absentRecorded.begin(), absentRecorded.end(), className) != absentRecorded.end();
+}
+
+void jscNoteClassAbsent(std::string_view className) {
+  std::lock_guard<std::mutex> guard(stateLock);
+  if (settled || std::find(absentNoted.begin(), absentNoted.end(), className) != absentNoted.end()) return;
+  absentNoted.emplace_back(className);
+}
+
+std::string jscDescribeAbsentClasses(const std::vector<std::string>& classNames) {
+  std::string lines;
+  for (const std::string& name : classNames) {
+    // A name is one word of a line: anything else is not a class name the launcher asks for.
+    if (name.empty() || name.find_first_of(" \n") != std::string::npos) continue;
+    lines += "absent " + name + "\n";
+  }
+  return lines;
+}
+
+std::vector<std::string> jscAbsentClasses(std::string_view record) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  while (at < record.size()) {
+    size_t end = record.find('\n', at);
+    // A last line without its end was cut short: it names nothing.
+    if (end == std::string_view::npos) break;
+    std::string_view line = record.substr(at, end - at);
+    at = end + 1;
+    if (line.starts_with("absent ") && line.size() > 7) names.emplace_back(line.substr(7));
+  }
+  return names;
 }
 
 bool jscRetryWithoutCache() {

@@ -7,6 +7,7 @@
 // record written beside it at that moment, so a truncated or altered file is never mapped.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,15 @@ std::vector<std::string> jscSplitOptionsVariable(std::string_view text);
 // The files whose content a cache depends on, named by an option list: the class path and
 // boot class path entries and the agents' jars and libraries.
 std::vector<std::string> jscContentEntries(const std::vector<std::string>& options);
+// What the entries hold, as a start reads it with one stat each: the digest continued over
+// each entry's name, size, inode and modification time, the size of the regular files,
+// and the entries that are directories.
+struct ContentIdentity {
+  uint64_t digest;
+  uint64_t fileBytes;
+  std::vector<std::string> directories;
+};
+ContentIdentity jscContentIdentity(const std::vector<std::string>& entries, uint64_t digest);
 // The files the Class-Path of the entries' jar manifests name, followed through the manifests
 // of those in turn: each file once, only regular files that exist and are not entries.
 std::vector<std::string> jscManifestClosure(const std::vector<std::string>& entries);
@@ -58,6 +68,21 @@ std::vector<std::string> jscPrepare(const VmOptionList& finalOptions);
 void jscPublishCache();
 // The process is forced down: the cache being made is dropped.
 void jscDiscardCache();
+
+// The classes the launcher looks up by name once the VM exists. A class path search for a
+// class that is not there opens every jar on it, which a run on a cache otherwise never
+// does: the run that makes a cache notes each class it did not find, its record lists them,
+// and a run on that cache (the same class path content) does not search for them again.
+bool jscClassKnownAbsent(std::string_view className);
+void jscNoteClassAbsent(std::string_view className);
+// The record lines of those classes ("absent NAME"), and the names a record lists.
+std::string jscDescribeAbsentClasses(const std::vector<std::string>& classNames);
+std::vector<std::string> jscAbsentClasses(std::string_view record);
+
+// Whether a text the VM prints is its remark that it recorded the configuration this run
+// asked it to record for a cache (release 25 names the launcher's own temporary file as it
+// ends): it is not the application's output and stays off the console.
+bool jscIsRecordingRemark(std::string_view text);
 
 // VM creation failed: when this run gave cache options, drops the cache it was given, prints
 // one line and has the re-executed image start without cache options (true); else false.

@@ -175,6 +175,24 @@ TEST(StartupCache, ManifestClosureAndItsRecord) {
   EXPECT_EQ(jscChangedFile("file 1 2\n"), "file 1 2") << "a damaged line";
 }
 
+// The classes a making run did not find: each name one line of the record, read back from
+// it beside the other lines; names that cannot be one word of a line, and a last line cut
+// short, name nothing. Without a cache in use no class is known to be absent.
+TEST(StartupCache, AbsentClassesAndTheirRecord) {
+  const std::string lines = jscDescribeAbsentClasses({"a/B", "has space", "", "c/D$E"});
+  EXPECT_EQ(lines, "absent a/B\nabsent c/D$E\n");
+  const std::string record = "12 34 5.000000006 0123456789abcdef\ncontent 0123456789abcdef-12\nfile 1 2 3.4 /x.jar\n" +
+                             lines + "absent cut/Short";
+  EXPECT_EQ(jscAbsentClasses(record), (std::vector<std::string>{"a/B", "c/D$E"}));
+  EXPECT_EQ(jscChangedFile(lines), std::nullopt) << "not file lines";
+  EXPECT_TRUE(jscAbsentClasses("12 34 5.000000006 0123456789abcdef\n").empty());
+  jscInit();
+  jscNoteClassAbsent("a/B");
+  EXPECT_FALSE(jscClassKnownAbsent("a/B"));
+  EXPECT_FALSE(jscIsRecordingRemark(" AOTConfiguration recorded: x\n"));
+  jscTerm();
+}
+
 // Publishing or dropping without a prepared run does nothing, and twice is harmless.
 TEST(StartupCache, PublishAndDiscardWithoutACacheDoNothing) {
   jscInit();
