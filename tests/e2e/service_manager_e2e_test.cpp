@@ -6,11 +6,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -648,6 +650,50 @@ TEST(ServiceManager, PidFileLivesAsLongAsTheLauncherAndRefusesASecondInstance) {
   EXPECT_EQ(failed.status, 1) << failed.err;
   EXPECT_TRUE(e2e::contains(failed.err, "nosuchdirective")) << failed.err;
   EXPECT_FALSE(e2e::fileExists(broken.pidFile()));
+}
+
+// A live instance that another user runs and that does not lock the file: for an ordinary
+// user kill(pid, 0) fails with EPERM, and the holder still counts as alive. The holder is a
+// process of another user bearing the launcher's name.
+TEST(ServiceManager, PidFileNamingAnotherUsersLiveInstanceCountsItAsRunning) {
+  std::optional<uid_t> nobody = e2e::unprivilegedUid();
+  if (!nobody) GTEST_SKIP() << "needs root and the user nobody, to run as two other users";
+  ServiceTree app("pidfile ../run/app.pid\n");
+  app.tree.makeDir("run");
+  ASSERT_EQ(chown(app.tree.path("run").c_str(), *nobody, 65534), 0);
+  const std::string name = app.tree.name();
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    prctl(PR_SET_NAME, name.c_str());
+    if (setgid(65534) != 0 || setuid(*nobody == 1 ? 2 : 1) != 0) _exit(126);
+    for (;;) pause();
+  }
+  const std::string pid = std::to_string(holder);
+  ASSERT_EQ(chown(app.tree.writeFile("run/app.pid", pid + "\n").c_str(), *nobody, 65534), 0);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string line;  // a pattern of a whole line
+  } cases[] = {
+      {{"exit", "0"}, 1, "Error: The pid file '.*' names process " + pid + ", which runs this launcher already\\."},
+      {{"+status"}, 0, "running, .*, process " + pid + ", .*"},
+      {{"+stop"}, 1, "Error: Unable to stop process " + pid + ": Operation not permitted\\."},
+  };
+  e2e::RunOptions options;
+  options.uid = *nobody;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    e2e::RunResult r = app.tree.run(c.args, Env(), options);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    const std::vector<std::string> lines = e2e::lines(r.out + r.err);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return std::regex_match(line, std::regex(c.line)); }))
+        << r.out << r.err;
+    EXPECT_EQ(e2e::readFile(app.pidFile()), pid + "\n");
+  }
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
 }
 
 // What must never hang or crash: a start that fails after the pid file was written, a pid

@@ -8,14 +8,20 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_fixture.h"
@@ -684,6 +690,99 @@ TEST_P(StartupCache, CreationFailingWithTheCacheOptionsStartsOnceMoreWithout) {
   EXPECT_TRUE(e2e::hasLine(r.out, "getenv LAUNCHER_STARTUPCACHE_OFF=null")) << r.out;
   EXPECT_TRUE(caches().empty());
   EXPECT_TRUE(leftovers().empty());
+}
+
+// Another process's hold on the cache directory's lock (shared or exclusive), and whether
+// anyone else has opened the lock file since the hold began: the launcher trying it.
+class LockHolder {
+ public:
+  LockHolder(const std::string& file, int operation) {
+    fd_ = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    held_ = fd_ >= 0 && ::flock(fd_, operation | LOCK_NB) == 0;
+    watch_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch_ >= 0) inotify_add_watch(watch_, file.c_str(), IN_OPEN);
+  }
+  ~LockHolder() {
+    if (fd_ >= 0) ::close(fd_);
+    if (watch_ >= 0) ::close(watch_);
+  }
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+  bool held() const { return held_; }
+  bool triedWithin(int seconds) const {
+    pollfd ready{.fd = watch_, .events = POLLIN, .revents = 0};
+    return ::poll(&ready, 1, seconds * 1000) == 1;
+  }
+  void letGo() const { ::flock(fd_, LOCK_UN); }
+
+ private:
+  int fd_ = -1;
+  int watch_ = -1;
+  bool held_ = false;
+};
+
+// Another process holds the cache directory's lock when a run starts or when it publishes
+// its cache: a hold let go while the launcher waits is waited for, and the cache is made
+// and published; one kept past the wait (a shared one, too) leaves the cache alone. The
+// application's status is its own in every case, and no temporary file is left.
+TEST_P(StartupCache, AnotherHolderOfTheLockIsWaitedForOrTheCacheLeftAlone) {
+  configure("startupcache ../cache\n", "SignalApp");
+  ASSERT_EQ(tree.run({"+javacmd"}).status, 0);
+  std::string lockFile;
+  for (const std::string& name : listing(cacheDir)) {
+    if (name.ends_with(".lock")) lockFile = cacheDir + "/" + name;
+  }
+  ASSERT_FALSE(lockFile.empty());
+  struct Case {
+    const char* name;
+    bool atEnd;
+    int operation;
+    bool letGo;
+  } cases[] = {
+      {"at the start, held on", false, LOCK_SH, false},
+      {"at the start, let go during the wait", false, LOCK_EX, true},
+      {"at the end, held on", true, LOCK_SH, false},
+      {"at the end, let go during the wait", true, LOCK_EX, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::string& name : listing(cacheDir)) {
+      if (!name.ends_with(".lock")) fs::remove(cacheDir + "/" + name);
+    }
+    std::optional<LockHolder> holder;
+    // Let go 0.3 s into the launcher's wait.
+    auto letGoOnceTried = [&] {
+      if (!c.letGo) return;
+      EXPECT_TRUE(holder->triedWithin(60));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      holder->letGo();
+    };
+    if (!c.atEnd) holder.emplace(lockFile, c.operation);
+    Child child = tree.start({}, traced());
+    if (!c.atEnd) letGoOnceTried();
+    ASSERT_TRUE(child.waitForLine("ready", 1, 60)) << child.out() << child.err();
+    if (c.atEnd) holder.emplace(lockFile, c.operation);
+    ASSERT_TRUE(holder->held());
+    child.write("done\n");
+    if (c.atEnd) letGoOnceTried();
+    auto r = child.wait(120);
+    EXPECT_EQ(r.status, 7) << r.out << r.err;
+    const std::string made = traced(r.out, "Startup cache: making ");
+    if (c.letGo) {
+      EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: " + made + " is ready")) << r.out;
+      EXPECT_EQ(caches().size(), 1u);
+    } else if (c.atEnd) {
+      EXPECT_TRUE(e2e::hasLine(r.out, "Startup cache: " + lockFile +
+                                          " is held by another instance; the cache of this run is dropped"))
+          << r.out;
+      EXPECT_TRUE(caches().empty());
+    } else {
+      EXPECT_TRUE(contains(r.out, "another instance holds " + lockFile)) << r.out;
+      EXPECT_TRUE(made.empty()) << r.out;
+      EXPECT_TRUE(caches().empty());
+    }
+    EXPECT_TRUE(leftovers().empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Releases, StartupCache, ::testing::Values(e2e::testJdkHome(), kJdk25),

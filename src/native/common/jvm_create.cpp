@@ -205,6 +205,11 @@ int32_t jsvCreateJVM() {
     if (!vmLeavesStopsToLauncher()) installVmStopHandlers();
     if (std::optional<std::string> file = cfgGetExportEnv()) jsvWriteEnvironment(*file);
     code = hmdAfterCreateJVM();
+    // Where the VM's own handlers take the stop signals, a stop that comes while main
+    // runs or once it has ended is also noted: the VM acts on it on a thread of its own,
+    // which main's end and the destruction's shutdown can overtake, and such a stop must
+    // still cancel a restart. The launcher's table acts on a stop itself.
+    if (code == 0 && !hmdIsSignalTableInstalled()) hmdNoteStopsTakenByTheVm();
   }
   dmpRegisterDumpFunction(env, functions.dumpAllStacks);
   return code;
@@ -217,7 +222,7 @@ int32_t jsvDestroyJVM() {
     abortPhase.compare_exchange_strong(idle, kAbortDestroying);
     // From the end of main on a stop cancels a restart, also one the VM takes after it
     // stopped dispatching signals.
-    hmdNoteStopsDuringDestruction();
+    hmdNoteStopsTakenByTheVm();
     jvm->DestroyJavaVM();
     hmdServiceVMDestroyed();
     // The VM's own signal handlers now point at a destroyed VM: stop signals end the

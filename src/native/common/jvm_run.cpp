@@ -112,11 +112,13 @@ int32_t askExitStatus(JNIEnv* env, jclass cls) {
 
 // Once main has returned the VM's destruction follows: an interrupt from here on is
 // handled as during the destroy wait (explained, and the orderly stop started), so that
-// none falls into the gap before the destruction begins and is skipped.
+// none falls into the gap before the destruction begins and is skipped. The phase moves
+// before the exit method is withdrawn: an interrupt in between finds one or the other,
+// never neither (it would be taken for one before the application's start).
 void mainEnded() {
-  setExitTarget(std::nullopt);
   int32_t idle = kAbortIdle;
   jsvAbortPhase().compare_exchange_strong(idle, kAbortDestroying);
+  setExitTarget(std::nullopt);
   std::unique_lock<std::mutex> lock(exitTargetMutex);
   exitCallsDone.wait(lock, [] { return exitCallsUnderway == 0; });
 }

@@ -68,11 +68,13 @@ int hmdTakeRememberedStop();
 // with 128 + the number of the first such signal.
 void hmdNoteStop(int signal);
 
-// Before the VM's destruction: the stop signals' handlers (the VM's or the
-// launcher's table's) are wrapped so that a delivery is also noted (hmdNoteStop): the VM stops dispatching
-// signals part-way through its destruction, and such a stop must still cancel a restart. hmdVmEnded replaces
-// the wrappers by the end handlers.
-void hmdNoteStopsDuringDestruction();
+// The stop signals' handlers in place (the VM's or the launcher's table's) are wrapped so
+// that a delivery is also noted (hmdNoteStop); a handler already wrapped stays as it is.
+// Before the VM's destruction, which stops dispatching signals part-way through, and from
+// main's call on where the VM's own handlers take the stops: the VM acts on a stop on a
+// thread of its own, which the destruction can overtake, and such a stop must still cancel
+// a restart. hmdVmEnded replaces the wrappers by the end handlers.
+void hmdNoteStopsTakenByTheVm();
 
 // Called in signal context when a stop signal ends the process, before the files are
 // removed and _exit: for what the service manager must hear of every end. Must be

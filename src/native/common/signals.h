@@ -19,6 +19,8 @@ void hmdSetSignalActions(const SignalActions& actions);
 bool hmdSetSignalIgnore(std::string_view name);
 // Whether the named signal was marked ignored.
 bool hmdIsSignalIgnored(std::string_view name);
+// Whether the launcher's handlers are in place (otherwise the VM's own take the stops).
+bool hmdIsSignalTableInstalled();
 // Back to the start state: dispositions restored, watcher thread joined, its pipe
 // closed, no signal marked, no actions.
 void hmdSignalsReset();

@@ -117,7 +117,7 @@ void endSignalHandler(int signal) {
   errno = savedErrno;
 }
 
-// The handlers hmdNoteStopsDuringDestruction wrapped, per signal.
+// The handlers hmdNoteStopsTakenByTheVm wrapped, per signal.
 std::array<struct sigaction, kLastSignal + 1> wrapped{};
 
 void noteAndChain(int signal, siginfo_t* info, void* context) {
@@ -328,7 +328,7 @@ void hmdNoteStop(int signal) {
   }
 }
 
-void hmdNoteStopsDuringDestruction() {
+void hmdNoteStopsTakenByTheVm() {
   for (int s : kStopSignals) {
     if (s == SIGQUIT) continue;
     struct sigaction current {};
@@ -336,7 +336,8 @@ void hmdNoteStopsDuringDestruction() {
     const bool function = (current.sa_flags & SA_SIGINFO) != 0
                               ? current.sa_sigaction != nullptr
                               : current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN;
-    if (!function || current.sa_handler == endSignalHandler) continue;
+    // Not the end handler, nor a wrapper already in place.
+    if (!function || current.sa_handler == endSignalHandler || current.sa_sigaction == noteAndChain) continue;
     wrapped[static_cast<size_t>(s)] = current;
     struct sigaction wrapper = current;
     wrapper.sa_sigaction = noteAndChain;

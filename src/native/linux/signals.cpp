@@ -342,6 +342,8 @@ bool hmdSetSignalIgnore(std::string_view name) {
   return true;
 }
 
+bool hmdIsSignalTableInstalled() { return sigHandlerInstalled.load(); }
+
 bool hmdIsSignalIgnored(std::string_view name) {
   const size_t i = findSignal(name);
   return i != numSignals && ignored[i];
