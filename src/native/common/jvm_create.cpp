@@ -38,6 +38,10 @@ JavaVMInitArgs JVMInitArgs{};
 std::vector<std::string> optionTexts;
 std::vector<JavaVMOption> options;
 
+// Set while JNI_CreateJavaVM runs, for the VM's abort hook.
+std::atomic<bool> creating{false};
+void (*creationAbortHandler)() = nullptr;
+
 // The VM's own last line on standard error lacked its line end ("Did you mean ...? ").
 std::atomic<bool> vmLeftLineOpen{false};
 
@@ -72,8 +76,21 @@ jint JNICALL printForVM(FILE* stream, const char* format, va_list args) {
   return static_cast<jint>(written);
 }
 
-// The options as the VM receives them: the print hook first, so that it is in place
-// before any other option can be refused, then the option list.
+// The VM's last call before it ends the process abnormally (its "abort" option): during
+// the creation, a creation that failed without returning.
+void JNICALL abortForVM() {
+  if (!creating.exchange(false)) return;
+  if (const int held = hmdReleaseStopsAfterCreation()) {
+    ut_tproda("Signal [%d] arrived while the VM was created", held);
+    hmdEndBySignal(held);
+    return;
+  }
+  if (vmLeftLineOpen) std::fputc('\n', stderr);
+  if (creationAbortHandler != nullptr) creationAbortHandler();
+}
+
+// The options as the VM receives them: the print and abort hooks first, so that they are
+// in place before any other option can be refused, then the option list.
 std::vector<JavaVMOption> createOptions;
 JavaVMInitArgs createArgs{};
 
@@ -81,6 +98,8 @@ const JavaVMInitArgs& argsWithPrintHook() {
   createOptions.clear();
   createOptions.push_back(JavaVMOption{.optionString = const_cast<char*>("vfprintf"),
                                        .extraInfo = reinterpret_cast<void*>(printForVM)});
+  createOptions.push_back(
+      JavaVMOption{.optionString = const_cast<char*>("abort"), .extraInfo = reinterpret_cast<void*>(abortForVM)});
   createOptions.insert(createOptions.end(), options.begin(), options.end());
   createArgs = JVMInitArgs;
   createArgs.nOptions = static_cast<jint>(createOptions.size());
@@ -153,6 +172,8 @@ void installVmStopHandlers() {
 
 }  // namespace
 
+void jsvSetCreationAbortHandler(void (*handler)()) { creationAbortHandler = handler; }
+
 JavaVM* jsvGetJavaVM() { return jvm; }
 
 JNIEnv* jsvGetMainEnv() { return env; }
@@ -178,7 +199,9 @@ int32_t jsvCreateJVM() {
       // A stop during the creation waits for the VM to be up (never its half-made
       // shutdown), and is then acted on: the application is not started.
       hmdHoldStopsForCreation();
+      creating = true;
       created = functions.createJavaVM(&jvm, reinterpret_cast<void**>(&env), &args);
+      creating = false;
       const int held = hmdReleaseStopsAfterCreation();
       if (held != 0) {
         ut_tproda("Signal [%d] arrived while the VM was created", held);
@@ -190,7 +213,8 @@ int32_t jsvCreateJVM() {
       jvm = nullptr;
       env = nullptr;
       if (vmLeftLineOpen) std::fputc('\n', stderr);
-      std::fputs("Unable to create JVM.\n", stderr);
+      // With cache options the launcher starts once more without them, and says so instead.
+      if (!jscRetryPossible()) std::fputs("Unable to create JVM.\n", stderr);
       return kExitFailure;
     }
   }

@@ -13,6 +13,11 @@
 // Creating and destroying the process's one VM (jvm_create.cpp).
 int32_t jsvCreateJVM();
 int32_t jsvDestroyJVM();
+// Some releases end the process themselves when they give up during the creation (a
+// start-up cache they refuse), so no failure comes back from JNI_CreateJavaVM. The handler
+// is called then, on the creating thread, with the stop signals no longer held, just before
+// the VM ends the process with 1; it may end or replace the process itself.
+void jsvSetCreationAbortHandler(void (*handler)());
 
 // Running the application class (jvm_run.cpp).
 int32_t jsvRunService(const std::string& className, const std::string& method, const std::string& exitClass,

@@ -158,6 +158,12 @@ void JVMExitHandler(int32_t status) {
   hmdEndProcess(checkForRestart(status, false));
 }
 
+// The VM gave up during its creation and is about to end the process: with cache options,
+// the launcher starts once more without them, as after a creation that returned a failure.
+void creationAbortHandler() {
+  if (jscRetryWithoutCache()) hmdEndProcess(checkForRestart(0, true));
+}
+
 void atExitHandler() {
   hmdRemovePidFile();
   hmdRemoveFilesAtEnd();
@@ -201,6 +207,7 @@ int launcherMain(int argc, char** argv) {
   context.home = home;
   context.args.assign(argv, argv + argc);
   context.exitHook = JVMExitHandler;
+  jsvSetCreationAbortHandler(creationAbortHandler);
   context.reexecFlag = &reexecByte;
 
   int32_t result = japStart(context);

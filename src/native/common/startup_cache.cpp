@@ -1144,6 +1144,11 @@ std::vector<std::string> jscAbsentClasses(std::string_view record) {
   return names;
 }
 
+bool jscRetryPossible() {
+  std::lock_guard<std::mutex> guard(stateLock);
+  return optionsGiven && !retryWithout;
+}
+
 bool jscRetryWithoutCache() {
   std::lock_guard<std::mutex> guard(stateLock);
   if (!optionsGiven) return false;

@@ -87,6 +87,8 @@ bool jscIsRecordingRemark(std::string_view text);
 // VM creation failed: when this run gave cache options, drops the cache it was given, prints
 // one line and has the re-executed image start without cache options (true); else false.
 bool jscRetryWithoutCache();
+// Whether this run gave cache options, so that a failed creation is retried without them.
+bool jscRetryPossible();
 
 // A training run (+makecache): it makes a cache, stops the application once the readiness
 // rule holds (main: a few seconds, or main's return; return; port N), never restarts, and
