@@ -17,6 +17,7 @@
 #include "config_reader.h"
 #include "instance_state.h"
 #include "launch_settings.h"
+#include "monotonic_clock.h"
 #include "option_directives.h"
 #include "pid_file.h"
 
@@ -35,12 +36,6 @@ Command command = Command::None;
 std::string invalidText;
 uint32_t stopSeconds = kDefaultStopSeconds;
 bool stopForce = false;
-
-uint64_t monotonicMillis() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
 
 // Alive, and not a zombie waiting for its parent.
 bool isRunning(pid_t pid) {
@@ -93,7 +88,7 @@ int32_t status(const std::string& pidFile) {
                      std::to_string(state.generation);
   bool answering = true;
   if (state.watchMillis != 0) {
-    const uint64_t now = monotonicMillis();
+    const uint64_t now = hmdMonotonicMillis();
     if (state.answeredMillis == 0 || state.answeredMillis > now) {
       line += ", the VM has not answered yet";
       answering = state.state == "starting";
@@ -114,9 +109,9 @@ int32_t status(const std::string& pidFile) {
 
 // Until the process is gone or the time is over.
 bool waitForEnd(pid_t pid, uint64_t millis) {
-  const uint64_t end = monotonicMillis() + millis;
+  const uint64_t end = hmdMonotonicMillis() + millis;
   while (isRunning(pid)) {
-    if (monotonicMillis() >= end) return false;
+    if (hmdMonotonicMillis() >= end) return false;
     timespec pause{.tv_sec = 0, .tv_nsec = kStopPollMillis * 1000000};
     nanosleep(&pause, nullptr);
   }

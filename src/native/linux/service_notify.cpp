@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "launch_settings.h"
+#include "monotonic_clock.h"
 #include "pid_file.h"
 #include "process_end.h"
 #include "supervision.h"
@@ -92,19 +93,6 @@ std::atomic<bool> polling{false};
 std::atomic<bool> failureTraced{false};
 // The socket the end handler sends the final status on; -1: none.
 int endSocket = -1;
-
-uint64_t monotonicMicros() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
-}
-
-void sleepMicros(uint64_t micros) {
-  timespec pause{.tv_sec = static_cast<time_t>(micros / 1000000u),
-                 .tv_nsec = static_cast<long>(micros % 1000000u) * 1000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
 
 // A path must be absolute; "@name" is an abstract name (its '@' becomes a NUL).
 bool setAddress(const char* text) {
@@ -161,7 +149,7 @@ socklen_t loopback(int family, int port, sockaddr_storage& address) {
 bool waitFor(int fd, short events, uint64_t deadline) {
   for (;;) {
     if (pollOver) return false;
-    uint64_t now = monotonicMicros();
+    uint64_t now = hmdMonotonicMicros();
     if (now >= deadline) return false;
     pollfd waiting{.fd = fd, .events = events, .revents = 0};
     int slice = static_cast<int>(std::min<uint64_t>((deadline - now + 999) / 1000, kPollMillis));
@@ -239,7 +227,7 @@ std::string httpTry(int port, const char* path) {
     if (!connected && error == EINPROGRESS) {
       socklen_t size = sizeof error;
       error = ETIMEDOUT;
-      connected = waitFor(fd, POLLOUT, monotonicMicros() + kHttpConnectMillis * 1000u) &&
+      connected = waitFor(fd, POLLOUT, hmdMonotonicMicros() + kHttpConnectMillis * 1000u) &&
                   getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
     }
     if (!connected) {
@@ -250,7 +238,7 @@ std::string httpTry(int port, const char* path) {
     const char* host = family == AF_INET ? "127.0.0.1" : "[::1]";
     std::string request = std::string("GET ") + path + " HTTP/1.0\r\nHost: " + host + ":" +
                           std::to_string(port) + "\r\nConnection: close\r\n\r\n";
-    uint64_t deadline = monotonicMicros() + kHttpAnswerMillis * 1000u;
+    uint64_t deadline = hmdMonotonicMicros() + kHttpAnswerMillis * 1000u;
     size_t sent = 0;
     while (sent < request.size() && waitFor(fd, POLLOUT, deadline)) {
       ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
@@ -317,7 +305,7 @@ void* readinessPoll(void*) {
       }
       lastFailure = failure;
     }
-    sleepMicros(kPollMillis * 1000u);
+    hmdSleepMicros(kPollMillis * 1000u);
   }
   return nullptr;
 }
@@ -356,10 +344,10 @@ void* watchdog(void*) {
             static_cast<unsigned long long>(watchdogInterval));
   // The first ping as soon as the VM answers: a restart's generation must not wait half
   // an interval after the gap of the restart itself.
-  uint64_t next = monotonicMicros();
+  uint64_t next = hmdMonotonicMicros();
   for (;;) {
-    for (uint64_t now = monotonicMicros(); now < next && !vmGone; now = monotonicMicros()) {
-      sleepMicros(std::min<uint64_t>(next - now, 10000u));
+    for (uint64_t now = hmdMonotonicMicros(); now < next && !vmGone; now = hmdMonotonicMicros()) {
+      hmdSleepMicros(std::min<uint64_t>(next - now, 10000u));
     }
     if (vmGone) return nullptr;
     bool answered = hmdVmAnswers(answers);
@@ -367,7 +355,7 @@ void* watchdog(void*) {
     if (answered) hmdNotify("WATCHDOG=1");
     // A late call moves the schedule on rather than catching up with a burst of pings.
     next += watchdogInterval;
-    uint64_t now = monotonicMicros();
+    uint64_t now = hmdMonotonicMicros();
     if (next < now) next = now + watchdogInterval;
   }
 }
@@ -545,7 +533,7 @@ void hmdServiceBeforeReexec(bool restart) {
   if (notifyLength == 0) return;
   hmdReexecVariable(kNotifySocket, notifyText);
   if (restart) {
-    hmdNotify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicros()) + "\nSTATUS=Restarting" +
+    hmdNotify("RELOADING=1\nMONOTONIC_USEC=" + std::to_string(hmdMonotonicMicros()) + "\nSTATUS=Restarting" +
               generationSuffix(generation + 1));
     hmdReexecVariable(kGeneration, std::to_string(generation + 1));
   } else {

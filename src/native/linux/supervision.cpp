@@ -36,6 +36,7 @@
 
 #include "instance_state.h"
 #include "launch_settings.h"
+#include "monotonic_clock.h"
 #include "process_end.h"
 #include "trace.h"
 #include "vm_answers.h"
@@ -68,19 +69,6 @@ void (*restartAction)(int32_t) = nullptr;
 JavaVM* watchedVm = nullptr;
 std::atomic<uint64_t> lastAnswer{0};
 std::atomic<bool> watching{false};
-
-uint64_t monotonicMillis() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-void sleepMillis(uint64_t millis) {
-  timespec pause{.tv_sec = static_cast<time_t>(millis / 1000u),
-                 .tv_nsec = static_cast<long>(millis % 1000u) * 1000000};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
 
 // A whole number from 1 to kMaxSeconds, nothing else.
 bool parseSeconds(const std::string& text, uint32_t& value) {
@@ -134,10 +122,10 @@ void* askVm(void*) {
   const uint64_t interval = watchSeconds * 1000u / kChecksPerWatch;
   while (!hmdVmHasEnded()) {
     if (hmdVmAnswers(answers) && !hmdVmHasEnded()) {
-      lastAnswer = monotonicMillis();
+      lastAnswer = hmdMonotonicMillis();
       hmdStateAnswered(lastAnswer);
     }
-    sleepMillis(interval);
+    hmdSleepMillis(interval);
   }
   return nullptr;
 }
@@ -146,9 +134,9 @@ void* watchVm(void*) {
   const uint64_t limit = watchSeconds * 1000u;
   const uint64_t interval = limit / kChecksPerWatch;
   for (;;) {
-    sleepMillis(interval);
+    hmdSleepMillis(interval);
     if (hmdVmHasEnded() || !watching) return nullptr;
-    const uint64_t silent = monotonicMillis() - lastAnswer.load();
+    const uint64_t silent = hmdMonotonicMillis() - lastAnswer.load();
     if (silent < limit) continue;
     std::fprintf(stderr, "Error: The VM has not answered for %" PRIu64 ".%01" PRIu64 " seconds; %s.\n",
                  silent / 1000u, silent % 1000u / 100u,
@@ -197,7 +185,7 @@ void* pollReadiness(void*) {
       hmdStateSet("ready");
       return nullptr;
     }
-    sleepMillis(kReadinessPollMillis);
+    hmdSleepMillis(kReadinessPollMillis);
   }
   return nullptr;
 }
@@ -252,7 +240,7 @@ bool hmdSetVmWatch(const std::string& argument) {
 void hmdSupervisionReset() {
   backoff = RestartBackoff{};
   backoffText.clear();
-  generationStart = monotonicMillis();
+  generationStart = hmdMonotonicMillis();
   briefInARow = 0;
   generation = 1;
   recordPath.clear();
@@ -281,7 +269,7 @@ void hmdSupervisionTakeEnvironment(void (*restartInPlace)(int32_t status)) {
 }
 
 bool hmdSupervisionBeforeRestart(int32_t status) {
-  const uint64_t now = monotonicMillis();
+  const uint64_t now = hmdMonotonicMillis();
   if (limitCount != 0 && hmdRestartLimitReached(restartTimes, now, limitCount, limitWindowMillis)) {
     std::fprintf(stderr,
                  "Error: The application asked for more than %u restarts within %" PRIu64
@@ -301,8 +289,8 @@ bool hmdSupervisionBeforeRestart(int32_t status) {
                ".%01" PRIu64 " seconds.\n",
                lived / 1000u, lived % 1000u / 100u, delay / 1000u, delay % 1000u / 100u);
   std::fflush(stderr);
-  for (uint64_t end = now + delay, at = now; at < end && !hmdStopNoted(); at = monotonicMillis()) {
-    sleepMillis(std::min(end - at, kWaitSliceMillis));
+  for (uint64_t end = now + delay, at = now; at < end && !hmdStopNoted(); at = hmdMonotonicMillis()) {
+    hmdSleepMillis(std::min(end - at, kWaitSliceMillis));
   }
   return true;
 }
@@ -338,7 +326,7 @@ void hmdSupervisionMainCalled(JavaVM* vm) {
   }
   if (watchSeconds == 0 || vm == nullptr || watching.exchange(true)) return;
   watchedVm = vm;
-  lastAnswer = monotonicMillis();
+  lastAnswer = hmdMonotonicMillis();
   ut_tproda("The VM watch checks every %u milliseconds that the VM answers",
             static_cast<unsigned>(watchSeconds * 1000u / kChecksPerWatch));
   if (!startThread(askVm) || !startThread(watchVm)) watching = false;
