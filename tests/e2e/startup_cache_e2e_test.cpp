@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -691,6 +692,47 @@ TEST_P(StartupCache, CreationFailingWithTheCacheOptionsStartsOnceMoreWithout) {
   EXPECT_TRUE(e2e::hasLine(r.out, "getenv LAUNCHER_STARTUPCACHE_OFF=null")) << r.out;
   EXPECT_TRUE(caches().empty());
   EXPECT_TRUE(leftovers().empty());
+}
+
+// Release 25 assembles its cache in a process of its own after the application's end. It
+// holds none of the launcher's descriptors, so that one that outlives a killed launcher keeps
+// none of its pipes or locks open: the next start on the same pid file runs.
+TEST_P(StartupCache, TheAssemblyHoldsNoneOfTheLaunchersFiles) {
+  if (!aot()) GTEST_SKIP() << "release 17 writes its cache in the application's own process";
+  tree.makeDir("run");
+  configure("startupcache ../cache\npidfile ../run/app.pid\n");
+  Child first = tree.start({"args", "one"}, traced());
+  ASSERT_TRUE(first.waitUntil([&] { return contains(first.out(), "Startup cache: assembling "); }, 60)) << first.out();
+  // The assembly (the launcher's child, for as long as it runs) holds its standard streams and
+  // what it opens itself: the installation's files, the class path, the recorded configuration
+  // and the cache it writes, but not the directory's lock.
+  std::vector<std::string> held;
+  for (int tries = 0; tries < 100 && held.empty(); ++tries) {
+    std::istringstream children(e2e::readFile("/proc/" + std::to_string(first.pid()) + "/task/" +
+                                              std::to_string(first.pid()) + "/children"));
+    for (std::string child; children >> child;) {
+      std::error_code error;
+      // Once it is the installation's program: until then it is the launcher on its way there.
+      if (!fs::read_symlink("/proc/" + child + "/exe", error).string().starts_with(GetParam())) continue;
+      for (const auto& fd : fs::directory_iterator("/proc/" + child + "/fd", error)) {
+        // One it closes meanwhile is gone before it can be read.
+        std::string file = fs::read_symlink(fd.path(), error).string();
+        if (std::stoi(fd.path().filename().string()) > 2 && !file.empty()) held.push_back(file);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(held.empty()) << "the assembly was not seen";
+  for (const std::string& file : held) {
+    EXPECT_TRUE(file.starts_with(GetParam()) || file.starts_with(tree.path("lib/")) ||
+                (file.starts_with(cacheDir) && !file.ends_with(".lock")))
+        << file;
+  }
+  first.signal(SIGKILL);
+  first.wait();
+  auto next = tree.run({"args", "two"}, traced());
+  EXPECT_EQ(next.status, 0) << next.out << next.err;
+  EXPECT_TRUE(e2e::hasLine(next.out, "arg[0]=0074 0077 006f")) << next.out;
 }
 
 // Another process's hold on the cache directory's lock (shared or exclusive), and whether

@@ -466,6 +466,9 @@ bool assembleCache() {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
+  // Nothing else of the launcher's: an assembly that outlives a killed launcher must not keep
+  // its pipes, sockets or locks open.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
