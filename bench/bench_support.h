@@ -1,5 +1,6 @@
 // What the start benchmarks share: starting a program with its output discarded, asking a
-// loopback HTTP port, medians, and timing a start from exec to its first answer.
+// loopback HTTP port, medians, timing a start from exec to its first answer, the counters
+// they report and the cache file a run left.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,17 +12,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace benchsupport {
+
+inline void setCounter(benchmark::State& state, const char* name, double value) {
+  state.counters[name] = benchmark::Counter(value);
+}
+
+// The finished cache (.jsa or .aot) in the directory; empty when there is none.
+inline std::string cacheFile(const std::string& dir) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    std::string name = entry.path().string();
+    if (name.ends_with(".jsa") || name.ends_with(".aot")) return name;
+  }
+  return std::string();
+}
 
 // BENCH_RUNS, or the default.
 inline int runs(int fallback) {

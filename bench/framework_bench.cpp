@@ -34,7 +34,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using benchsupport::cacheFile;
 using benchsupport::median;
+using benchsupport::setCounter;
 using benchsupport::Start;
 
 const std::string kRelease17 = BENCH_JDK_HOME;
@@ -88,19 +90,6 @@ bool wanted(const char* name) {
   if (list == nullptr) return true;
   std::string text = std::string(",") + list + ",";
   return text.find(std::string(",") + name + ",") != std::string::npos;
-}
-
-void setCounter(benchmark::State& state, const char* name, double value) {
-  state.counters[name] = benchmark::Counter(value);
-}
-
-std::string cacheFile(const std::string& dir) {
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir, error)) {
-    std::string name = entry.path().string();
-    if (name.ends_with(".jsa") || name.ends_with(".aot")) return name;
-  }
-  return std::string();
 }
 
 void BM_Framework(benchmark::State& state, const Service& service, const std::string& jdk) {

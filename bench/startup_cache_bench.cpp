@@ -31,7 +31,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using benchsupport::cacheFile;
 using benchsupport::median;
+using benchsupport::setCounter;
 using benchsupport::Start;
 
 const std::string kBuildJdk = BENCH_JDK_HOME;
@@ -131,19 +133,6 @@ class Application {
 Application& application() {
   static Application app;
   return app;
-}
-
-std::string cacheFile(const std::string& dir) {
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir, error)) {
-    std::string name = entry.path().string();
-    if (name.ends_with(".jsa") || name.ends_with(".aot")) return name;
-  }
-  return std::string();
-}
-
-void setCounter(benchmark::State& state, const char* name, double value) {
-  state.counters[name] = benchmark::Counter(value);
 }
 
 void BM_StartupCache(benchmark::State& state, const std::string& jdk) {

@@ -325,6 +325,17 @@ std::string exportedFile(const std::string& trace) {
   return trace.substr(at, trace.find('>', at) - at);
 }
 
+std::vector<std::string> exportFiles(const std::string& trace) {
+  std::vector<std::string> files;
+  const std::string marker = "\t* Set vantrel.exportenv to <";
+  for (const std::string& line : lines(trace)) {
+    if (line.rfind(marker, 0) == 0 && line.size() > marker.size()) {
+      files.push_back(line.substr(marker.size(), line.size() - marker.size() - 1));
+    }
+  }
+  return files;
+}
+
 size_t countLines(const std::string& text, const std::string& line) {
   size_t n = 0;
   for (const auto& l : lines(text)) n += l == line ? 1 : 0;

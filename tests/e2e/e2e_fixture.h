@@ -144,6 +144,8 @@ bool contains(const std::string& text, const std::string& part);
 // The exported-environment file named by the last exportenv trace line (a re-exec writes
 // one per pass); empty when there is none.
 std::string exportedFile(const std::string& trace);
+// Every exported-environment file the trace names (one per generation).
+std::vector<std::string> exportFiles(const std::string& trace);
 // How often the line appears whole in the text.
 size_t countLines(const std::string& text, const std::string& line);
 

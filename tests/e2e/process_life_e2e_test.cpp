@@ -46,18 +46,6 @@ struct LifeTree {
   }
 };
 
-// Every exported-environment file the trace names (one per generation).
-std::vector<std::string> exportFiles(const std::string& trace) {
-  std::vector<std::string> files;
-  const std::string prefix = "\t* Set vantrel.exportenv to <";
-  for (const std::string& line : e2e::lines(trace)) {
-    if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size()) {
-      files.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
-    }
-  }
-  return files;
-}
-
 // No exported-environment file and no crash log of the VM is left.
 void expectNothingLeft(const AppTree& tree, const std::vector<std::string>& exported) {
   for (const std::string& file : exported) EXPECT_FALSE(e2e::fileExists(file)) << file;
@@ -197,7 +185,7 @@ TEST(ProcessLife, RestartStartsFromTheDispositionsTheLauncherWasGiven) {
           EXPECT_TRUE(e2e::hasLine(r.out, "generation 2" + line.substr(12))) << r.out;
         }
       }
-      expectNothingLeft(app.tree, exportFiles(r.out));
+      expectNothingLeft(app.tree, e2e::exportFiles(r.out));
     }
   }
 }
@@ -262,7 +250,7 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
       SCOPED_TRACE(jdk + ", signal " + std::to_string(sig));
       Child child = app.tree.start({app.tree.path("counter"), "plain"}, traced());
       ASSERT_TRUE(child.waitForLine("agent ready")) << child.out() << child.err();
-      const std::vector<std::string> exported = exportFiles(child.out());
+      const std::vector<std::string> exported = e2e::exportFiles(child.out());
       ASSERT_FALSE(exported.empty());
       EXPECT_TRUE(e2e::fileExists(exported.back()));
       ASSERT_TRUE(child.signal(sig));
@@ -283,7 +271,7 @@ TEST(ProcessLife, StopSignalBeforeTheHandlersLeavesNoFile) {
     e2e::RunResult r = child.wait(60);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(e2e::hasLine(r.out, "generation 1"));
-    expectNothingLeft(app.tree, exportFiles(r.out));
+    expectNothingLeft(app.tree, e2e::exportFiles(r.out));
   }
 }
 
@@ -396,7 +384,7 @@ TEST(ProcessLife, StormOfSignalsAcrossWholeLivesGivesOnlyDefinedOutcomes) {
       ASSERT_EQ(r.signal, 0) << r.out << r.err;
       ASSERT_TRUE(defined.count(r.status) != 0) << r.status << "\n" << r.out << r.err;
       EXPECT_FALSE(contains(r.out, "generation 3\n")) << r.out;
-      expectNothingLeft(app.tree, exportFiles(r.out));
+      expectNothingLeft(app.tree, e2e::exportFiles(r.out));
       if (testing::Test::HasFailure()) return;
     }
   }

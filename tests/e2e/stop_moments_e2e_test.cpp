@@ -125,22 +125,10 @@ Env baseEnv(const std::string& notifySocket) {
   return env;
 }
 
-// Every exported-environment file the trace names (one per generation).
-std::vector<std::string> exportFiles(const std::string& trace) {
-  std::vector<std::string> files;
-  const std::string prefix = "\t* Set vantrel.exportenv to <";
-  for (const std::string& line : e2e::lines(trace)) {
-    if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size()) {
-      files.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
-    }
-  }
-  return files;
-}
-
 // No pid file, no exported-environment file, no launcher variable seen by the application.
 void expectNothingLeft(const Service& service, const e2e::RunResult& r) {
   EXPECT_FALSE(e2e::fileExists(service.pidFile()));
-  for (const std::string& file : exportFiles(r.out)) EXPECT_FALSE(e2e::fileExists(file)) << file;
+  for (const std::string& file : e2e::exportFiles(r.out)) EXPECT_FALSE(e2e::fileExists(file)) << file;
   for (const std::string& line : e2e::lines(r.out)) EXPECT_NE(line.rfind("variable ", 0), 0u) << line;
 }
 
@@ -357,7 +345,7 @@ TEST(StopMoments, EarlyStopsOnTheReleaseWithItsOwnHandlersNeverFailTheStart) {
       }
       EXPECT_FALSE(e2e::contains(r.err, "Error occurred during initialization of VM")) << r.err;
       EXPECT_TRUE(noPidFile);
-      for (const std::string& file : exportFiles(r.out)) EXPECT_FALSE(e2e::fileExists(file)) << file;
+      for (const std::string& file : e2e::exportFiles(r.out)) EXPECT_FALSE(e2e::fileExists(file)) << file;
     }
   }
 }
